@@ -1,0 +1,234 @@
+#include "script_server.h"
+
+#include <ws2tcpip.h>
+
+#include <chrono>
+
+namespace {
+
+struct WinsockStartup {
+    WinsockStartup()
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~WinsockStartup() { WSACleanup(); }
+};
+
+void EnsureWinsock()
+{
+    static WinsockStartup startup;
+}
+
+SOCKET ListenOnLoopback(uint16_t port, uint16_t* boundPort)
+{
+    EnsureWinsock();
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return s;
+    BOOL exclusive = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof exclusive);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(s, 8) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    *boundPort = ntohs(address.sin_port);
+    return s;
+}
+
+std::string HeaderValue(const std::string& head, const std::string& name)
+{
+    size_t line = 0;
+    while ((line = head.find("\r\n", line)) != std::string::npos) {
+        line += 2;
+        if (head.size() - line > name.size() &&
+            _strnicmp(head.c_str() + line, name.c_str(), name.size()) == 0 &&
+            head[line + name.size()] == ':') {
+            size_t start = head.find_first_not_of(' ', line + name.size() + 1);
+            size_t end = head.find("\r\n", line);
+            return start < end ? head.substr(start, end - start) : std::string();
+        }
+    }
+    return {};
+}
+
+const char* ReasonPhrase(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 302: return "Found";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+} // namespace
+
+ScriptConnection::ScriptConnection(SOCKET socket, const std::atomic<bool>& stopping)
+    : m_socket(socket), m_stopping(stopping)
+{
+}
+
+bool ScriptConnection::Send(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        int sent = send(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0);
+        if (sent <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<size_t>(sent));
+    }
+    return true;
+}
+
+void ScriptConnection::Pause(int milliseconds)
+{
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!m_stopping && std::chrono::steady_clock::now() < until)
+        Sleep(10);
+}
+
+void ScriptConnection::Respond(const Response& response)
+{
+    std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
+                       ReasonPhrase(response.status) + "\r\n";
+    if (response.chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    else if (!response.contentLength.empty())
+        head += "Content-Length: " + response.contentLength + "\r\n";
+    else
+        head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+    head += "Connection: close\r\n" + response.extraHeaders + "\r\n";
+    if (!Send(head))
+        return;
+
+    size_t piece = response.pieceSize ? response.pieceSize : response.body.size();
+    for (size_t at = 0; at < response.body.size(); at += piece) {
+        if (at > 0 && response.pauseMs > 0)
+            Pause(response.pauseMs);
+        std::string_view part = std::string_view(response.body).substr(at, piece);
+        if (response.chunked) {
+            char size[16];
+            snprintf(size, sizeof size, "%zx\r\n", part.size());
+            if (!Send(size) || !Send(part) || !Send("\r\n"))
+                return;
+        } else if (!Send(part)) {
+            return;
+        }
+    }
+    if (response.chunked)
+        Send("0\r\n\r\n");
+}
+
+ScriptServer::ScriptServer(uint16_t port)
+{
+    m_listener = ListenOnLoopback(port, &m_port);
+    if (Listening())
+        m_thread = std::thread([this] { Serve(); });
+}
+
+ScriptServer::~ScriptServer()
+{
+    m_stopping = true;
+    if (Listening())
+        closesocket(m_listener);
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+std::string ScriptServer::BaseUrl() const
+{
+    return "http://127.0.0.1:" + std::to_string(m_port) + kUpdatePath;
+}
+
+void ScriptServer::On(const std::string& path, Handler handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_handlers[path] = std::move(handler);
+}
+
+void ScriptServer::OnFile(const std::string& path, std::string body, int status)
+{
+    On(path, [body = std::move(body), status](ScriptConnection& connection, const HttpRequest&) {
+        ScriptConnection::Response response;
+        response.status = status;
+        response.body = body;
+        connection.Respond(response);
+    });
+}
+
+std::vector<HttpRequest> ScriptServer::Requests() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+uint16_t ScriptServer::ClosedPort()
+{
+    uint16_t port = 0;
+    SOCKET s = ListenOnLoopback(0, &port);
+    closesocket(s);
+    return port;
+}
+
+void ScriptServer::Serve()
+{
+    while (!m_stopping) {
+        SOCKET client = accept(m_listener, nullptr, nullptr);
+        if (client == INVALID_SOCKET)
+            break;
+        HandleConnection(client);
+        shutdown(client, SD_SEND);
+        closesocket(client);
+    }
+}
+
+void ScriptServer::HandleConnection(SOCKET socket)
+{
+    DWORD timeoutMs = 10000;
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+               sizeof timeoutMs);
+    std::string head;
+    char buffer[1024];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+        int got = recv(socket, buffer, sizeof buffer, 0);
+        if (got <= 0)
+            return;
+        head.append(buffer, static_cast<size_t>(got));
+    }
+    head.resize(head.find("\r\n\r\n") + 2);
+
+    HttpRequest request;
+    request.head = head;
+    size_t space = head.find(' ');
+    size_t space2 = head.find(' ', space + 1);
+    request.method = head.substr(0, space);
+    request.path = head.substr(space + 1, space2 - space - 1);
+    request.userAgent = HeaderValue(head, "User-Agent");
+
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_requests.push_back(request);
+        auto found = m_handlers.find(request.path);
+        if (found != m_handlers.end())
+            handler = found->second;
+    }
+    ScriptConnection connection(socket, m_stopping);
+    if (handler) {
+        handler(connection, request);
+    } else {
+        ScriptConnection::Response notFound;
+        notFound.status = 404;
+        notFound.body = "<html><body>404 Not Found</body></html>";
+        connection.Respond(notFound);
+    }
+}

@@ -1,0 +1,106 @@
+#include "transfer.h"
+
+#include <vector>
+
+namespace {
+
+constexpr char kAgent[] = "update_harun_tesly";
+constexpr DWORD kReceiveTimeoutMs = 5000;
+// URLs have always been copied into a 256-byte buffer.
+constexpr size_t kMaxUrlLength = 255;
+constexpr DWORD kChunkSize = 1024;
+
+void SetReceiveTimeout(HINTERNET handle)
+{
+    DWORD timeout = kReceiveTimeoutMs;
+    InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+}
+
+} // namespace
+
+bool CTransfer::Open(const std::string& url)
+{
+    if (url.size() > kMaxUrlLength)
+        return false;
+
+    char host[kMaxUrlLength + 1] = {};
+    char path[kMaxUrlLength + 1] = {};
+    char extra[kMaxUrlLength + 1] = {};
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof host;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = sizeof path;
+    parts.lpszExtraInfo = extra;
+    parts.dwExtraInfoLength = sizeof extra;
+    if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts))
+        return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return false;
+
+    m_internet.reset(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    SetReceiveTimeout(m_internet.get());
+    m_connection.reset(InternetConnectA(m_internet.get(), host, parts.nPort, nullptr, nullptr,
+                                        INTERNET_SERVICE_HTTP, 0, 0));
+    if (!m_connection)
+        return false;
+
+    DWORD flags = INTERNET_FLAG_RELOAD;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+        flags |= INTERNET_FLAG_SECURE;
+    std::string object = std::string(path) + extra;
+    m_request.reset(HttpOpenRequestA(m_connection.get(), "GET", object.c_str(), nullptr, nullptr,
+                                     nullptr, flags, 0));
+    if (!m_request)
+        return false;
+    // Wine's client does not carry the Internet handle's receive timeout over
+    // to requests; set on the request it bounds every wait for the server.
+    SetReceiveTimeout(m_request.get());
+    if (!HttpSendRequestA(m_request.get(), nullptr, 0, nullptr, 0))
+        return false;
+
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoA(m_request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &size, nullptr))
+        return false;
+    return status >= 200 && status <= 299;
+}
+
+bool CTransfer::Read(char* buffer, DWORD size, DWORD* read)
+{
+    *read = 0;
+    return m_request && InternetReadFile(m_request.get(), buffer, size, read);
+}
+
+std::optional<uint64_t> CTransfer::ContentLength() const
+{
+    char text[32] = {};
+    DWORD size = sizeof text - 1;
+    if (!m_request || !HttpQueryInfoA(m_request.get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
+        return std::nullopt;
+    uint64_t length = 0;
+    if (text[0] == '\0')
+        return std::nullopt;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9' || length > UINT64_MAX / 10 - 1)
+            return std::nullopt;
+        length = length * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    return length;
+}
+
+BodyEnd ReadBody(CTransfer& transfer, const std::function<bool(const char* data, DWORD size)>& consume)
+{
+    std::vector<char> buffer(kChunkSize);
+    for (;;) {
+        DWORD read = kChunkSize;
+        if (!transfer.Read(buffer.data(), kChunkSize, &read))
+            return BodyEnd::Failed;
+        if (read == 0)
+            return BodyEnd::Complete;
+        if (!consume(buffer.data(), read))
+            return BodyEnd::Stopped;
+    }
+}

@@ -1,0 +1,50 @@
+// One GET from the update server, with the transfer settings every request of
+// the updater uses.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct InternetHandleCloser {
+    void operator()(HINTERNET handle) const noexcept { InternetCloseHandle(handle); }
+};
+using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
+
+// Owns the Internet, connection and request handles of one transfer; all of
+// them are closed when the transfer goes out of scope, on every path.
+class CTransfer {
+public:
+    // Sends the request. False when the URL is longer than 255 characters or
+    // not an HTTP URL, the server cannot be reached or does not answer in
+    // time, or it answers with a status other than 2xx.
+    bool Open(const std::string& url);
+
+    // Reads up to size bytes of the body. False when the read fails or times
+    // out; a successful read of 0 bytes marks the end of the body.
+    bool Read(char* buffer, DWORD size, DWORD* read);
+
+    // The body length the server announced, when it announced one.
+    std::optional<uint64_t> ContentLength() const;
+
+private:
+    // Closed in reverse order: request, connection, Internet handle.
+    InternetHandle m_internet;
+    InternetHandle m_connection;
+    InternetHandle m_request;
+};
+
+enum class BodyEnd {
+    Complete, // the server's body ended with a successful empty read
+    Stopped,  // the consumer asked to stop
+    Failed,   // a read failed or timed out
+};
+
+// Reads the body in chunks of at most 1024 bytes and hands each chunk, exactly
+// as read, to consume, which returns false to stop.
+BodyEnd ReadBody(CTransfer& transfer, const std::function<bool(const char* data, DWORD size)>& consume);

@@ -1,0 +1,47 @@
+#include "version_info.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "transfer.h"
+#include "version.h"
+
+CVersionInfo::CVersionInfo(std::string exeName) : m_strExeName(std::move(exeName)) {}
+
+int CVersionInfo::FetchLatest(std::string url)
+{
+    m_nRemote = 0;
+    constexpr DWORD kBufferSize = 256;
+    char buffer[kBufferSize] = {};
+    CTransfer transfer;
+    if (!transfer.Open(url))
+        return 0;
+    // The whole file is expected in the first read; the zero fill ends the text.
+    DWORD read = 0;
+    if (transfer.Read(buffer, kBufferSize - 1, &read))
+        m_nRemote = ParseVersionFile(std::string_view(buffer, read));
+    return 0;
+}
+
+int CVersionInfo::ReadCurrent()
+{
+    m_nLocal = 0;
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(m_strExeName.c_str(), &ignored);
+    if (size == 0)
+        return 0;
+    std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
+    if (!block || !GetFileVersionInfoA(m_strExeName.c_str(), 0, size, block.get()))
+        return 0;
+    char* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(block.get(), "\\StringFileInfo\\041104b0\\FileVersion",
+                        reinterpret_cast<void**>(&value), &length) || !value)
+        return 0;
+    m_nLocal = ParseFileVersion(std::string_view(value, strnlen(value, length)));
+    return 0;
+}

@@ -1,0 +1,25 @@
+// The latest version, announced by the update server, and the current one,
+// read from the game executable's version resource.
+#pragma once
+
+#include <string>
+
+// The game executable, in the installation folder.
+inline constexpr char kGameExecutable[] = "harun_tesli.exe";
+
+class CVersionInfo {
+public:
+    explicit CVersionInfo(std::string exeName = kGameExecutable);
+
+    // Sets m_nRemote from the version file at url; 0 when it cannot be
+    // fetched. Only the first read of the body, at most 255 bytes, counts.
+    int FetchLatest(std::string url);
+
+    // Sets m_nLocal from the FileVersion of m_strExeName's Japanese Unicode
+    // string table (041104b0); 0 when there is none.
+    int ReadCurrent();
+
+    std::string m_strExeName;
+    int m_nRemote = 0;
+    int m_nLocal = 0;
+};
