@@ -26,9 +26,11 @@ SOCKET ListenOnLoopback(uint16_t port, uint16_t* boundPort)
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET)
         return s;
-    BOOL exclusive = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
-               sizeof exclusive);
+    if (port != 0) {
+        // A fixed port must be free again at once for the next test.
+        BOOL reuse = TRUE;
+        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+    }
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);

@@ -1,0 +1,93 @@
+#include "updater_driver.h"
+
+namespace {
+
+struct WindowSearch {
+    DWORD processId;
+    const std::wstring* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId == search->processId && IsWindowVisible(window) &&
+        WindowText(window) == *search->caption) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+UpdaterProcess::UpdaterProcess(const std::string& program, const std::string& folder)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::string commandLine = "\"" + program + "\"";
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &m_process))
+        m_process = {};
+}
+
+UpdaterProcess::~UpdaterProcess()
+{
+    if (!Started())
+        return;
+    if (!WaitForExit(0)) {
+        TerminateProcess(m_process.hProcess, 1);
+        WaitForSingleObject(m_process.hProcess, 5000);
+    }
+    CloseHandle(m_process.hThread);
+    CloseHandle(m_process.hProcess);
+}
+
+HWND UpdaterProcess::WaitForWindow(const std::wstring& caption, DWORD timeoutMs) const
+{
+    WindowSearch search = {m_process.dwProcessId, &caption, nullptr};
+    WaitUntil(
+        [&] {
+            EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        timeoutMs);
+    return search.found;
+}
+
+bool UpdaterProcess::WaitForExit(DWORD timeoutMs) const
+{
+    return Started() && WaitForSingleObject(m_process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[4096] = {};
+    SendMessageTimeoutW(window, WM_GETTEXT, sizeof text / sizeof text[0], reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 5000, nullptr);
+    return text;
+}
+
+std::wstring ControlText(HWND dialog, int id)
+{
+    return WindowText(GetDlgItem(dialog, id));
+}
+
+bool ControlEnabled(HWND dialog, int id)
+{
+    return IsWindowEnabled(GetDlgItem(dialog, id));
+}
+
+void Click(HWND dialog, int id)
+{
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+void PressKey(HWND control, WPARAM virtualKey)
+{
+    UINT scanCode = MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC);
+    PostMessageW(control, WM_KEYDOWN, virtualKey, 1 | (scanCode << 16));
+    PostMessageW(control, WM_KEYUP, virtualKey, 1 | (scanCode << 16) | 0xC0000000);
+}

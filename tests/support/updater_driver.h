@@ -1,0 +1,45 @@
+// Starts the updater in an installation folder and drives it from outside,
+// as a player would: window texts, enabled states, clicks, keys, menus.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class UpdaterProcess {
+public:
+    // Starts program with folder as its working folder.
+    UpdaterProcess(const std::string& program, const std::string& folder);
+    ~UpdaterProcess();
+    UpdaterProcess(const UpdaterProcess&) = delete;
+    UpdaterProcess& operator=(const UpdaterProcess&) = delete;
+
+    bool Started() const { return m_process.hProcess != nullptr; }
+    // The visible top-level window of the process with this caption, or
+    // nullptr when none shows within timeoutMs.
+    HWND WaitForWindow(const std::wstring& caption, DWORD timeoutMs = 20000) const;
+    // True when the process has ended within timeoutMs.
+    bool WaitForExit(DWORD timeoutMs = 10000) const;
+
+private:
+    PROCESS_INFORMATION m_process = {};
+};
+
+std::wstring WindowText(HWND window);
+std::wstring ControlText(HWND dialog, int id);
+bool ControlEnabled(HWND dialog, int id);
+// Clicks a button as the mouse would; a disabled button ignores it.
+void Click(HWND dialog, int id);
+// A key press for the control, through the dialog's own message loop.
+void PressKey(HWND control, WPARAM virtualKey);
+// Waits until condition holds, or timeoutMs passes; returns the condition.
+template <class Condition>
+bool WaitUntil(Condition condition, DWORD timeoutMs = 10000)
+{
+    for (DWORD waited = 0; !condition(); waited += 50) {
+        if (waited >= timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}

@@ -1,0 +1,302 @@
+// The real updater, started in a fresh installation folder against a scripted
+// update server on 127.0.0.1, driven from outside as a player would.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "bytes_equal.h"
+#include "resource.h"
+#include "script_server.h"
+#include "test_folder.h"
+#include "updater_driver.h"
+
+namespace {
+
+const std::wstring kCaption = L"Orvantis updater v1.00";
+const std::wstring kAboutCaption = L"バージョン情報 updater_Orvantis";
+const std::wstring kMessageCaption = L"updater_Orvantis";
+const std::string kVersionPath = "/game/veltrassa_01/update/version.dat";
+const std::string kNewsPath = "/game/veltrassa_01/update/text.txt";
+const std::string kPackagePath = "/game/veltrassa_01/update/update.exe";
+// Code page 932 bytes, as the publisher writes the news file.
+const std::string kNews = "お知らせ\r\n新しいステージを追加しました。";
+const std::wstring kNewsShown = L"お知らせ\r\n新しいステージを追加しました。";
+
+class UpdaterTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server->Listening()) << "port " << UPDATER_TEST_PORT << " is taken";
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + "updater_Orvantis.exe").c_str(),
+                              (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE));
+        server->OnFile(kVersionPath, "version=1,5;");
+        server->OnFile(kNewsPath, kNews);
+    }
+
+    void InstallGame(const char* fixture = "game_1_4_0_0.exe")
+    {
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + fixture).c_str(),
+                              (folder.Path() + "\\harun_tesli.exe").c_str(), FALSE));
+    }
+
+    std::string PackageProgram() { return ReadWholeFile(ProgramFolder() + "test_package.exe").value(); }
+
+    // Starts the updater and returns its dialog once it shows.
+    HWND Start()
+    {
+        updater = std::make_unique<UpdaterProcess>(folder.Path() + "\\updater_Orvantis.exe", folder.Path());
+        EXPECT_TRUE(updater->Started());
+        HWND dialog = updater->WaitForWindow(kCaption);
+        EXPECT_NE(dialog, nullptr);
+        return dialog;
+    }
+
+    std::optional<std::string> FileInFolder(const char* name)
+    {
+        return ReadWholeFile(folder.Path() + "\\" + name);
+    }
+
+    bool StillRunning(DWORD forMs = 500) { return !updater->WaitForExit(forMs); }
+
+    TestFolder folder;
+    std::unique_ptr<ScriptServer> server = std::make_unique<ScriptServer>(UPDATER_TEST_PORT);
+    std::unique_ptr<UpdaterProcess> updater;
+};
+
+TEST_F(UpdaterTest, ShowsVersionsNewsAndCaptions)
+{
+    const char* acp = std::getenv("UPDATER_TEST_ACP");
+    if (acp) {
+        EXPECT_EQ(GetACP(), static_cast<UINT>(std::atoi(acp))) << "the locale did not take effect";
+    }
+    InstallGame();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  1.05");
+    EXPECT_EQ(ControlText(dialog, IDC_CURRENT), L"現在のバージョン  1.04");
+    EXPECT_EQ(ControlText(dialog, IDC_NEWS), kNewsShown);
+    EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
+    EXPECT_EQ(ControlText(dialog, IDC_UPDATE), L"更新\r\nUpdate");
+    EXPECT_EQ(ControlText(dialog, IDC_QUIT), L"終了\r\nQuit");
+    EXPECT_EQ(ControlText(dialog, IDC_FULLSCREEN), L"フルスクリーンで起動\r\nFull Screen");
+    EXPECT_EQ(ControlText(dialog, IDC_WINDOW), L"ウィンドウモードで起動\r\nWindow Mode");
+    auto requests = server->Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].path, kVersionPath);
+    EXPECT_EQ(requests[1].path, kNewsPath);
+}
+
+TEST_F(UpdaterTest, WindowShowsOnlyAfterBothFetches)
+{
+    InstallGame();
+    server->On(kNewsPath, [](ScriptConnection& c, const HttpRequest&) {
+        c.Pause(2500);
+        ScriptConnection::Response response;
+        response.body = kNews;
+        c.Respond(response);
+    });
+    updater = std::make_unique<UpdaterProcess>(folder.Path() + "\\updater_Orvantis.exe", folder.Path());
+    EXPECT_EQ(updater->WaitForWindow(kCaption, 1500), nullptr);
+    HWND dialog = updater->WaitForWindow(kCaption);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_NEWS), kNewsShown);
+}
+
+TEST_F(UpdaterTest, UpToDateGameLeavesUpdateDisabled)
+{
+    InstallGame();
+    server->OnFile(kVersionPath, "version=1,4;");
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(ControlEnabled(dialog, IDC_UPDATE));
+    Click(dialog, IDC_UPDATE);
+    EXPECT_TRUE(StillRunning(1000));
+    EXPECT_EQ(server->Requests().size(), 2u) << "no download may start";
+}
+
+TEST_F(UpdaterTest, UnreachableServerShowsZeroAndNoNews)
+{
+    InstallGame();
+    server.reset();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  0.00");
+    EXPECT_EQ(ControlText(dialog, IDC_CURRENT), L"現在のバージョン  1.04");
+    EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"ニュースはありません");
+    EXPECT_FALSE(ControlEnabled(dialog, IDC_UPDATE));
+    Click(dialog, IDC_FULLSCREEN);
+    EXPECT_TRUE(updater->WaitForExit());
+    EXPECT_TRUE(WaitUntil([&] { return FileInFolder("game_args.txt") == "fullscreen\n"; }));
+}
+
+TEST_F(UpdaterTest, MissingGameShowsZeroAndOffersUpdate)
+{
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_CURRENT), L"現在のバージョン  0.00");
+    EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
+    // The game cannot start, and the updater closes all the same.
+    Click(dialog, IDC_WINDOW);
+    EXPECT_TRUE(updater->WaitForExit());
+}
+
+TEST_F(UpdaterTest, UpdateDownloadsAsksAndStartsPackage)
+{
+    InstallGame();
+    const std::string package = PackageProgram();
+    server->On(kPackagePath, [&](ScriptConnection& c, const HttpRequest&) {
+        ScriptConnection::Response response;
+        response.body = package;
+        response.pieceSize = package.size() / 20 + 1;
+        response.pauseMs = 100;
+        c.Respond(response);
+    });
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    // The download blocks the dialog, so its texts can be read again only
+    // once the message box runs a message loop.
+    Click(dialog, IDC_UPDATE);
+    HWND box = updater->WaitForWindow(kMessageCaption);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(GetWindow(box, GW_OWNER), dialog);
+    EXPECT_EQ(ControlText(box, 0xFFFF),
+              L"圧縮ファイルを展開します。\r\nソフトをインストールしたフォルダ（harun_tesli.exeがあるフォルダ）"
+              L"に全てのファイルを上書きしてください。");
+    EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"解凍します");
+    EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), package));
+    EXPECT_FALSE(FileInFolder("package_ran.txt")) << "started before the player agreed";
+
+    Click(box, IDOK);
+    EXPECT_TRUE(updater->WaitForExit());
+    EXPECT_TRUE(WaitUntil([&] { return FileInFolder("package_ran.txt") == "0"; }));
+    EXPECT_FALSE(FileInFolder("game_args.txt"));
+}
+
+TEST_F(UpdaterTest, FailedDownloadStartsNothingAndStaysOpen)
+{
+    InstallGame();
+    const std::string stalePackage = PackageProgram();
+    ASSERT_TRUE(WriteWholeFile(folder.Path() + "\\update.exe", stalePackage));
+    server->OnFile(kPackagePath, "<html>gone</html>", 404);
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    Click(dialog, IDC_UPDATE);
+    EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_NEWS) == L"ダウンロードに失敗しました"; }));
+    EXPECT_EQ(updater->WaitForWindow(kMessageCaption, 1000), nullptr);
+    EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
+    EXPECT_TRUE(StillRunning());
+    EXPECT_FALSE(FileInFolder("package_ran.txt"));
+    EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), stalePackage));
+
+    Click(dialog, IDC_QUIT);
+    EXPECT_TRUE(updater->WaitForExit());
+    EXPECT_FALSE(FileInFolder("package_ran.txt"));
+}
+
+struct LaunchCase {
+    int button;
+    const char* words;
+};
+
+class LaunchTest : public UpdaterTest, public testing::WithParamInterface<LaunchCase> {};
+
+TEST_P(LaunchTest, StartsGameWithModeAndCloses)
+{
+    InstallGame();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    Click(dialog, GetParam().button);
+    EXPECT_TRUE(updater->WaitForExit());
+    EXPECT_TRUE(WaitUntil([&] { return FileInFolder("game_args.txt") == GetParam().words; }));
+    if (const char* acp = std::getenv("UPDATER_TEST_ACP")) {
+        EXPECT_TRUE(WaitUntil([&] { return FileInFolder("game_acp.txt") == std::string(acp); }));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, LaunchTest,
+                         testing::Values(LaunchCase{IDC_FULLSCREEN, "fullscreen\n"},
+                                         LaunchCase{IDC_WINDOW, "window\n"}));
+
+struct CloseCase {
+    const char* name;
+    void (*close)(HWND dialog);
+};
+
+class CloseTest : public UpdaterTest, public testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseTest, ClosesWithoutStartingAnything)
+{
+    InstallGame();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    GetParam().close(dialog);
+    EXPECT_TRUE(updater->WaitForExit()) << GetParam().name;
+    EXPECT_FALSE(FileInFolder("game_args.txt"));
+    EXPECT_FALSE(FileInFolder("update.exe"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, CloseTest,
+    testing::Values(
+        CloseCase{"Quit", [](HWND dialog) { Click(dialog, IDC_QUIT); }},
+        CloseCase{"close box", [](HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        CloseCase{"Esc", [](HWND dialog) { PressKey(GetDlgItem(dialog, IDC_NEWS), VK_ESCAPE); }},
+        CloseCase{"Enter in the latest line", [](HWND dialog) {
+                      PressKey(GetDlgItem(dialog, IDC_LATEST), VK_RETURN);
+                  }},
+        CloseCase{"Enter in the current line", [](HWND dialog) {
+                      PressKey(GetDlgItem(dialog, IDC_CURRENT), VK_RETURN);
+                  }}));
+
+TEST_F(UpdaterTest, EnterInNewsAddsLine)
+{
+    InstallGame();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    HWND news = GetDlgItem(dialog, IDC_NEWS);
+    SendMessageW(news, EM_SETSEL, 0x7FFFFFFF, 0x7FFFFFFF);
+    PressKey(news, VK_RETURN);
+    EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_NEWS) == kNewsShown + L"\r\n"; }))
+        << "news box holds: " << ControlText(dialog, IDC_NEWS).size() << " characters";
+    EXPECT_TRUE(StillRunning());
+}
+
+struct AboutCloseCase {
+    const char* name;
+    void (*close)(HWND about);
+};
+
+class AboutTest : public UpdaterTest, public testing::WithParamInterface<AboutCloseCase> {};
+
+TEST_P(AboutTest, OpensFromSystemMenuAndClosesBackToUpdater)
+{
+    InstallGame();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    PostMessageW(dialog, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = updater->WaitForWindow(kAboutCaption);
+    ASSERT_NE(about, nullptr);
+    EXPECT_NE(FindWindowExW(about, nullptr, L"Static", L"updater_Orvantis, Version 1.0"), nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowEnabled(dialog); })) << "the About box is modal";
+
+    GetParam().close(about);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); })) << GetParam().name;
+    EXPECT_TRUE(StillRunning());
+    EXPECT_TRUE(IsWindowEnabled(dialog));
+    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  1.05");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, AboutTest,
+    testing::Values(
+        AboutCloseCase{"OK", [](HWND about) { Click(about, IDOK); }},
+        AboutCloseCase{"Enter", [](HWND about) { PressKey(GetDlgItem(about, IDOK), VK_RETURN); }},
+        AboutCloseCase{"Esc", [](HWND about) { PressKey(GetDlgItem(about, IDOK), VK_ESCAPE); }},
+        AboutCloseCase{"close box",
+                       [](HWND about) { PostMessageW(about, WM_SYSCOMMAND, SC_CLOSE, 0); }}));
+
+} // namespace

@@ -1,0 +1,19 @@
+#include "updater_app.h"
+
+#include <commctrl.h>
+
+#include "updater_dlg.h"
+
+Cupdater_OrvantisApp theApp;
+
+BOOL Cupdater_OrvantisApp::InitInstance()
+{
+    INITCOMMONCONTROLSEX controls = {};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_WIN95_CLASSES;
+    InitCommonControlsEx(&controls);
+
+    Cupdater_OrvantisDlg dialog;
+    dialog.DoModal();
+    return FALSE;
+}

@@ -1,0 +1,176 @@
+#include "updater_dlg.h"
+
+#include <shellapi.h>
+
+#include "about_dlg.h"
+#include "resource.h"
+#include "text.h"
+#include "version.h"
+
+namespace {
+
+constexpr char kDownloading[] = "ダウンロードしています";
+constexpr char kDownloadFailed[] = "ダウンロードに失敗しました";
+constexpr char kExtracting[] = "解凍します";
+constexpr char kExtractPrompt[] =
+    "圧縮ファイルを展開します。\r\nソフトをインストールしたフォルダ（harun_tesli.exeがあるフォルダ）に"
+    "全てのファイルを上書きしてください。";
+constexpr char kUpdateFinished[] = "アップデートが終了しました";
+// Long enough for the window to show a new state before a blocking step.
+constexpr DWORD kProgressPauseMs = 100;
+
+// Starts a program in the working folder through the shell; whether it
+// started is not examined.
+void StartProgram(const char* file, const char* parameters)
+{
+    std::wstring wideParameters = parameters ? WideFromCp932(parameters) : std::wstring();
+    ShellExecuteW(nullptr, L"open", WideFromCp932(file).c_str(),
+                  parameters ? wideParameters.c_str() : nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+} // namespace
+
+Cupdater_OrvantisDlg::Cupdater_OrvantisDlg()
+    : CDialog(IDD_UPDATER_DIALOG),
+      m_hIcon(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME)))
+{
+}
+
+void Cupdater_OrvantisDlg::DoDataExchange(CDataExchange& dx)
+{
+    dx.Text(IDC_LATEST, m_strLatest);
+    dx.Text(IDC_CURRENT, m_strCurrent);
+    dx.Text(IDC_NEWS, m_strNews);
+}
+
+BOOL Cupdater_OrvantisDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    AddAboutItemToSystemMenu();
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+
+    m_versionInfo.FetchLatest(m_updateSource.m_strBaseUrl + m_updateSource.m_strVersionFile);
+    m_versionInfo.ReadCurrent();
+    m_nCurrent = m_versionInfo.m_nLocal;
+    m_nLatest = m_versionInfo.m_nRemote;
+    m_strLatest = FormatLatestLine(m_nLatest);
+    m_strCurrent = FormatCurrentLine(m_nCurrent);
+    m_strNews = FetchNews(m_updateSource);
+    EnableUpdateButton();
+
+    return CDialog::OnInitDialog();
+}
+
+bool Cupdater_OrvantisDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result)
+{
+    switch (message) {
+    case WM_SYSCOMMAND:
+        return OnSysCommand(static_cast<UINT>(wParam));
+    case WM_PAINT:
+        return OnPaint();
+    case WM_QUERYDRAGICON:
+        result = reinterpret_cast<INT_PTR>(m_hIcon);
+        return true;
+    case WM_COMMAND:
+        if (HIWORD(wParam) != BN_CLICKED)
+            return false;
+        switch (LOWORD(wParam)) {
+        case IDC_UPDATE:
+            OnUpdate();
+            return true;
+        case IDC_QUIT:
+            EndDialog(0);
+            return true;
+        case IDC_WINDOW:
+            StartGame("window");
+            return true;
+        case IDC_FULLSCREEN:
+            StartGame("fullscreen");
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
+
+void Cupdater_OrvantisDlg::AddAboutItemToSystemMenu()
+{
+    HMENU systemMenu = GetSystemMenu(m_hWnd, FALSE);
+    if (!systemMenu)
+        return;
+    const wchar_t* text = nullptr;
+    // The string resource is UTF-16 already; a length of 0 asks for a pointer to it.
+    int length = LoadStringW(GetModuleHandleW(nullptr), IDS_ABOUTBOX, reinterpret_cast<LPWSTR>(&text), 0);
+    if (length <= 0)
+        return;
+    std::wstring item(text, static_cast<size_t>(length));
+    AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, item.c_str());
+}
+
+bool Cupdater_OrvantisDlg::OnSysCommand(UINT id)
+{
+    if ((id & 0xFFF0) != IDM_ABOUTBOX)
+        return false;
+    CAboutDlg about(m_hWnd);
+    about.DoModal();
+    return true;
+}
+
+bool Cupdater_OrvantisDlg::OnPaint()
+{
+    if (!IsIconic(m_hWnd))
+        return false;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(m_hWnd, &paint);
+    SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, m_hIcon);
+    EndPaint(m_hWnd, &paint);
+    return true;
+}
+
+void Cupdater_OrvantisDlg::OnUpdate()
+{
+    if (IsUpdateAvailable(m_nCurrent, m_nLatest)) {
+        CDownloadJob job(kUpdatePackage, m_updateSource.m_strBaseUrl);
+        m_strNews = kDownloading;
+        ShowProgress();
+        if (job.Run() != 0) {
+            // Nothing is started: the player may try again or play on.
+            m_strNews = kDownloadFailed;
+        } else {
+            m_strNews = kExtracting;
+            ShowProgress();
+            MessageBoxOk(kExtractPrompt);
+            StartProgram(kUpdatePackage, nullptr);
+            EndDialog(0);
+            m_strNews = kUpdateFinished;
+        }
+    }
+    UpdateData(false);
+    EnableUpdateButton();
+}
+
+void Cupdater_OrvantisDlg::StartGame(const char* mode)
+{
+    StartProgram(m_versionInfo.m_strExeName.c_str(), mode);
+    EndDialog(0);
+}
+
+void Cupdater_OrvantisDlg::ShowProgress()
+{
+    UpdateData(false);
+    UpdateWindow(m_hWnd);
+    InvalidateRect(m_hWnd, nullptr, FALSE);
+    Sleep(kProgressPauseMs);
+}
+
+void Cupdater_OrvantisDlg::EnableUpdateButton()
+{
+    EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), IsUpdateAvailable(m_nCurrent, m_nLatest));
+}

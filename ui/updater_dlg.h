@@ -1,0 +1,37 @@
+// The updater's one window: the latest and current versions, the news and
+// the Update, launch and Quit buttons.
+#pragma once
+
+#include <string>
+
+#include "dialog.h"
+#include "update_source.h"
+#include "version_info.h"
+
+class Cupdater_OrvantisDlg : public CDialog {
+public:
+    Cupdater_OrvantisDlg();
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange& dx) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+
+private:
+    void AddAboutItemToSystemMenu();
+    bool OnSysCommand(UINT id);
+    bool OnPaint();
+    void OnUpdate();
+    void StartGame(const char* mode);
+    void ShowProgress();
+    void EnableUpdateButton();
+
+    CVersionInfo m_versionInfo;
+    CUpdateSource m_updateSource;
+    int m_nLatest = 0;
+    int m_nCurrent = 0;
+    HICON m_hIcon;
+    std::string m_strLatest;
+    std::string m_strCurrent;
+    std::string m_strNews;
+};
