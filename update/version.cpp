@@ -10,6 +10,14 @@ namespace {
 // any input count.
 constexpr size_t kTextBuffer = 256;
 
+// The display labels, as code page 932 bytes written out so that every
+// compiler stores them unchanged (clang has no other execution character set
+// than UTF-8).
+constexpr char kLatestFormat[] = // "最新バージョン %2d.%02d"
+    "\x8d\xc5\x90\x56\x83\x6f\x81\x5b\x83\x57\x83\x87\x83\x93 %2d.%02d";
+constexpr char kCurrentFormat[] = // "現在のバージョン %2d.%02d"
+    "\x8c\xbb\x8d\xdd\x82\xcc\x83\x6f\x81\x5b\x83\x57\x83\x87\x83\x93 %2d.%02d";
+
 // Splits a text into tokens as the C tokenizer does: delimiters that stand
 // before a token are skipped, the token ends at the next delimiter, which is
 // consumed. Each call may use another delimiter set.
@@ -111,10 +119,10 @@ int ParseFileVersion(std::string_view fileVersion)
 
 std::string FormatLatestLine(int version)
 {
-    return FormatLine("最新バージョン %2d.%02d", version);
+    return FormatLine(kLatestFormat, version);
 }
 
 std::string FormatCurrentLine(int version)
 {
-    return FormatLine("現在のバージョン %2d.%02d", version);
+    return FormatLine(kCurrentFormat, version);
 }
