@@ -16,6 +16,23 @@ void SetReceiveTimeout(HINTERNET handle)
     InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
 }
 
+// The client takes an answer without a status line for a bare body and makes
+// up "HTTP/1.0 200 OK" for it, with no header lines; a status line cut off by
+// a closed connection looks the same. Every real answer has header lines.
+bool HasHeaderLines(HINTERNET request)
+{
+    DWORD size = 0;
+    HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
+    if (size == 0)
+        return false;
+    std::string headers(size, '\0');
+    if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, headers.data(), &size, nullptr))
+        return false;
+    headers.resize(size);
+    size_t firstLineEnd = headers.find('\n');
+    return firstLineEnd != std::string::npos && headers.find(':', firstLineEnd) != std::string::npos;
+}
+
 } // namespace
 
 bool CTransfer::Open(const std::string& url)
@@ -60,6 +77,8 @@ bool CTransfer::Open(const std::string& url)
     if (!HttpSendRequestA(m_request.get(), nullptr, 0, nullptr, 0))
         return false;
 
+    if (!HasHeaderLines(m_request.get()))
+        return false;
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!HttpQueryInfoA(m_request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,

@@ -57,7 +57,9 @@ int CDownloadJob::Run()
         received += size;
         return file.Write(data, size);
     });
-    if (end != BodyEnd::Complete)
+    // An empty file is never a package; it is what a server that dropped the
+    // connection after its status line leaves.
+    if (end != BodyEnd::Complete || received == 0)
         return kFailed;
     // A connection that closes early ends the body short of what was announced.
     std::optional<uint64_t> announced = transfer.ContentLength();

@@ -25,8 +25,9 @@ public:
     CDownloadJob(std::string fileName, std::string baseUrl);
 
     // Fetches base URL + file name into the local file of that name. The file
-    // is replaced only when the whole body has arrived; on any failure an
-    // existing file stays as it was. Returns 0 on success, non-zero on failure.
+    // is replaced only when the whole, non-empty body has arrived; on any
+    // failure an existing file stays as it was. Returns 0 on success,
+    // non-zero on failure.
     int Run();
 
     std::string m_strFileName;

@@ -197,6 +197,44 @@ TEST_F(UpdaterTest, FailedDownloadStartsNothingAndStaysOpen)
     EXPECT_FALSE(FileInFolder("package_ran.txt"));
 }
 
+TEST_F(UpdaterTest, StalledServerDelaysStartByTimeoutsOnly)
+{
+    InstallGame();
+    auto stall = [](ScriptConnection& c, const HttpRequest&) { c.Pause(60000); };
+    server->On(kVersionPath, stall);
+    server->On(kNewsPath, stall);
+    auto start = GetTickCount64();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    // Two transfers, each given up after the 5 s receive timeout.
+    EXPECT_LT(GetTickCount64() - start, 20000u);
+    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  0.00");
+    EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"ニュースはありません");
+    EXPECT_FALSE(ControlEnabled(dialog, IDC_UPDATE));
+}
+
+TEST_F(UpdaterTest, DownloadStalledMidBodyReportsFailure)
+{
+    InstallGame();
+    const std::string stalePackage = PackageProgram();
+    ASSERT_TRUE(WriteWholeFile(folder.Path() + "\\update.exe", stalePackage));
+    server->On(kPackagePath, [](ScriptConnection& c, const HttpRequest&) {
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n");
+        c.Send(PackageBytes(5000, 31));
+        c.Pause(60000);
+    });
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    Click(dialog, IDC_UPDATE);
+    EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_NEWS) == L"ダウンロードに失敗しました"; },
+                          20000));
+    EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
+    EXPECT_TRUE(StillRunning());
+    EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), stalePackage));
+    EXPECT_FALSE(FileInFolder("update.exe.part"));
+    EXPECT_FALSE(FileInFolder("package_ran.txt"));
+}
+
 struct LaunchCase {
     int button;
     const char* words;
