@@ -1,0 +1,150 @@
+// One measured step per process, so that each peak working set belongs to
+// that step alone. Prints one line of key=value pairs; exits non-zero when
+// the step failed.
+//
+//   bench_download updater BASE_URL     CDownloadJob("update.exe", BASE_URL).Run()
+//   bench_download bare BASE_URL        the same file through a bare WinINet loop
+//   bench_download bare-flush BASE_URL  the bare loop, then flushed to disk as
+//                                       CDownloadJob does before it renames
+//   bench_download steps BASE_URL       what the dialog does before it shows:
+//                                       version file, version resource, news
+//   bench_download probe BASE_URL CHUNK [nocache]
+//                                       the bare loop with CHUNK-byte reads and,
+//                                       with nocache, INTERNET_FLAG_NO_CACHE_WRITE:
+//                                       where the time of a download goes
+//
+// The working folder receives update.exe (and holds harun_tesli.exe for steps).
+#include <windows.h>
+#include <psapi.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "update_source.h"
+#include "version_info.h"
+
+namespace {
+
+double Now()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+unsigned long long PeakWorkingSet()
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return 0;
+    return counters.PeakWorkingSetSize;
+}
+
+unsigned long long FileSize(const char* name)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(name, GetFileExInfoStandard, &data))
+        return 0;
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The least a program can do to save a download: one request, reads of chunk
+// bytes (1024, as the updater reads, unless probing), each written as it
+// arrives. Same agent and request flags as the updater, no checks beyond the
+// calls' own results.
+bool BareDownload(const std::string& url, const char* fileName, bool flush, DWORD chunk = 1024,
+                  DWORD extraFlags = 0)
+{
+    HINTERNET internet = InternetOpenA("update_harun_tesly", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (!internet)
+        return false;
+    HINTERNET request = InternetOpenUrlA(internet, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD | extraFlags, 0);
+    HANDLE file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool ok = request && file != INVALID_HANDLE_VALUE;
+    std::vector<char> buffer(chunk);
+    while (ok) {
+        DWORD read = 0;
+        if (!InternetReadFile(request, buffer.data(), chunk, &read)) {
+            ok = false;
+            break;
+        }
+        if (read == 0)
+            break;
+        DWORD written = 0;
+        ok = WriteFile(file, buffer.data(), read, &written, nullptr) && written == read;
+    }
+    if (ok && flush)
+        ok = FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (request)
+        InternetCloseHandle(request);
+    InternetCloseHandle(internet);
+    return ok;
+}
+
+int Download(const char* mode, const std::string& baseUrl, DWORD chunk = 1024, DWORD extraFlags = 0)
+{
+    DeleteFileA(kUpdatePackage);
+    double start = Now();
+    bool ok;
+    if (std::strcmp(mode, "updater") == 0)
+        ok = CDownloadJob(kUpdatePackage, baseUrl).Run() == 0;
+    else
+        ok = BareDownload(baseUrl + kUpdatePackage, kUpdatePackage, std::strcmp(mode, "bare-flush") == 0, chunk,
+                          extraFlags);
+    double seconds = Now() - start;
+    std::printf("ok=%d seconds=%.6f bytes=%llu peak_ws=%llu\n", ok ? 1 : 0, seconds, FileSize(kUpdatePackage),
+                PeakWorkingSet());
+    return ok ? 0 : 1;
+}
+
+// The dialog's OnInitDialog in the same order, each step timed; the first
+// transfer of a process pays for setting WinINet up.
+int Steps(const std::string& baseUrl)
+{
+    CUpdateSource source(baseUrl);
+    CVersionInfo info;
+    double t0 = Now();
+    info.FetchLatest(source.m_strBaseUrl + source.m_strVersionFile);
+    double t1 = Now();
+    info.ReadCurrent();
+    double t2 = Now();
+    std::string news = FetchNews(source);
+    double t3 = Now();
+    bool ok = info.m_nRemote > 0 && info.m_nLocal > 0 && !news.empty();
+    std::printf("ok=%d fetch_version_ms=%.3f read_resource_ms=%.3f fetch_news_ms=%.3f total_ms=%.3f "
+                "latest=%d current=%d news_bytes=%zu\n",
+                ok ? 1 : 0, (t1 - t0) * 1e3, (t2 - t1) * 1e3, (t3 - t2) * 1e3, (t3 - t0) * 1e3,
+                info.m_nRemote, info.m_nLocal, news.size());
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && (std::strcmp(argv[1], "updater") == 0 || std::strcmp(argv[1], "bare") == 0 ||
+                      std::strcmp(argv[1], "bare-flush") == 0))
+        return Download(argv[1], argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "steps") == 0)
+        return Steps(argv[2]);
+    if ((argc == 4 || (argc == 5 && std::strcmp(argv[4], "nocache") == 0)) && std::strcmp(argv[1], "probe") == 0) {
+        long chunk = std::strtol(argv[3], nullptr, 10);
+        if (chunk >= 1 && chunk <= 16 * 1024 * 1024)
+            return Download(argv[1], argv[2], static_cast<DWORD>(chunk), argc == 5 ? INTERNET_FLAG_NO_CACHE_WRITE : 0);
+    }
+    std::fprintf(stderr, "usage: bench_download updater|bare|bare-flush|steps BASE_URL\n"
+                         "       bench_download probe BASE_URL CHUNK [nocache]\n");
+    return 2;
+}
