@@ -98,6 +98,17 @@ void ScriptConnection::Pause(int milliseconds)
         Sleep(10);
 }
 
+ScriptConnection::Response ScriptConnection::Pieces(std::string body, size_t pieceSize, int pauseMs,
+                                                    bool chunked)
+{
+    Response response;
+    response.body = std::move(body);
+    response.pieceSize = pieceSize;
+    response.pauseMs = pauseMs;
+    response.chunked = chunked;
+    return response;
+}
+
 void ScriptConnection::Respond(const Response& response)
 {
     std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
@@ -159,10 +170,15 @@ void ScriptServer::On(const std::string& path, Handler handler)
 
 void ScriptServer::OnFile(const std::string& path, std::string body, int status)
 {
-    On(path, [body = std::move(body), status](ScriptConnection& connection, const HttpRequest&) {
-        ScriptConnection::Response response;
-        response.status = status;
-        response.body = body;
+    ScriptConnection::Response response;
+    response.status = status;
+    response.body = std::move(body);
+    OnResponse(path, std::move(response));
+}
+
+void ScriptServer::OnResponse(const std::string& path, ScriptConnection::Response response)
+{
+    On(path, [response = std::move(response)](ScriptConnection& connection, const HttpRequest&) {
         connection.Respond(response);
     });
 }

@@ -44,6 +44,9 @@ public:
     };
     void Respond(const Response& response);
 
+    // A 200 response whose body is sent in pieces, with pauses between them.
+    static Response Pieces(std::string body, size_t pieceSize, int pauseMs = 0, bool chunked = false);
+
 private:
     SOCKET m_socket;
     const std::atomic<bool>& m_stopping;
@@ -67,6 +70,7 @@ public:
     // Paths without a handler are answered 404.
     void On(const std::string& path, Handler handler);
     void OnFile(const std::string& path, std::string body, int status = 200);
+    void OnResponse(const std::string& path, ScriptConnection::Response response);
 
     std::vector<HttpRequest> Requests() const;
 

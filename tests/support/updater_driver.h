@@ -33,11 +33,14 @@ void Click(HWND dialog, int id);
 // A key press for the control, through the dialog's own message loop.
 void PressKey(HWND control, WPARAM virtualKey);
 // Waits until condition holds, or timeoutMs passes; returns the condition.
+// Measured in real time: a condition that asks a busy window may itself take
+// seconds.
 template <class Condition>
 bool WaitUntil(Condition condition, DWORD timeoutMs = 10000)
 {
-    for (DWORD waited = 0; !condition(); waited += 50) {
-        if (waited >= timeoutMs)
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() >= deadline)
             return false;
         Sleep(50);
     }

@@ -20,13 +20,7 @@ protected:
 
     void ServePackage(std::string body, size_t pieceSize = 0, int pauseMs = 0)
     {
-        server.On(kPackagePath, [=](ScriptConnection& c, const HttpRequest&) {
-            ScriptConnection::Response response;
-            response.body = body;
-            response.pieceSize = pieceSize;
-            response.pauseMs = pauseMs;
-            c.Respond(response);
-        });
+        server.OnResponse(kPackagePath, ScriptConnection::Pieces(std::move(body), pieceSize, pauseMs));
     }
 
     // After a failed download the old package is byte for byte as it was and
@@ -66,13 +60,7 @@ TEST_F(DownloadJobTest, ReplacesAnOlderPackage)
 TEST_F(DownloadJobTest, ChunkedPackageIsComplete)
 {
     const std::string package = PackageBytes(70000, 3);
-    server.On(kPackagePath, [&](ScriptConnection& c, const HttpRequest&) {
-        ScriptConnection::Response response;
-        response.body = package;
-        response.pieceSize = 1500;
-        response.chunked = true;
-        c.Respond(response);
-    });
+    server.OnResponse(kPackagePath, ScriptConnection::Pieces(package, 1500, 0, true));
     EXPECT_EQ(RunJob(), 0);
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
 }

@@ -35,17 +35,6 @@ ScriptServer::Handler Raw(std::string bytes)
     return [bytes](ScriptConnection& c, const HttpRequest&) { c.Send(bytes); };
 }
 
-ScriptServer::Handler Trickle(std::string body, size_t pieceSize, int pauseMs)
-{
-    return [=](ScriptConnection& c, const HttpRequest&) {
-        ScriptConnection::Response response;
-        response.body = body;
-        response.pieceSize = pieceSize;
-        response.pauseMs = pauseMs;
-        c.Respond(response);
-    };
-}
-
 ScriptServer::Handler RedirectTo(const std::string& location)
 {
     return [location](ScriptConnection& c, const HttpRequest&) {
@@ -81,9 +70,9 @@ TEST_F(FaultTest, TrickledBodiesArriveWhole)
 {
     const std::string news = "お知らせ\r\nメンテナンスは終了しました。\r\n";
     const std::string package = PackageBytes(3000, 11);
-    server.On(kVersionPath, Trickle("version=1,5;", 3, 40));
-    server.On(kNewsPath, Trickle(news, 5, 5));
-    server.On(kPackagePath, Trickle(package, 7, 1));
+    server.OnResponse(kVersionPath, ScriptConnection::Pieces("version=1,5;", 3, 40));
+    server.OnResponse(kNewsPath, ScriptConnection::Pieces(news, 5, 5));
+    server.OnResponse(kPackagePath, ScriptConnection::Pieces(package, 7, 1));
     EXPECT_EQ(FetchLatest(), 1005);
     EXPECT_TRUE(SameBytes(FetchNewsNow(), news));
     EXPECT_EQ(Download(), 0);
@@ -92,13 +81,7 @@ TEST_F(FaultTest, TrickledBodiesArriveWhole)
 
 TEST_F(FaultTest, ChunkedVersionFile)
 {
-    server.On(kVersionPath, [](ScriptConnection& c, const HttpRequest&) {
-        ScriptConnection::Response response;
-        response.body = "version=2,3;";
-        response.chunked = true;
-        response.pieceSize = 4;
-        c.Respond(response);
-    });
+    server.OnResponse(kVersionPath, ScriptConnection::Pieces("version=2,3;", 4, 0, true));
     EXPECT_EQ(FetchLatest(), 2003);
 }
 

@@ -40,13 +40,7 @@ TEST(FetchNews, AssemblesLongBodyFromPiecesByteExact)
 {
     ScriptServer server;
     const std::string news = LongNews();
-    server.On("/game/veltrassa_01/update/text.txt", [&](ScriptConnection& c, const HttpRequest&) {
-        ScriptConnection::Response response;
-        response.body = news;
-        response.pieceSize = 700;
-        response.pauseMs = 30;
-        c.Respond(response);
-    });
+    server.OnResponse("/game/veltrassa_01/update/text.txt", ScriptConnection::Pieces(news, 700, 30));
     EXPECT_TRUE(SameBytes(FetchNews(CUpdateSource(server.BaseUrl())), news));
 }
 
@@ -54,13 +48,7 @@ TEST(FetchNews, AssemblesChunkedBody)
 {
     ScriptServer server;
     const std::string news = LongNews();
-    server.On("/game/veltrassa_01/update/text.txt", [&](ScriptConnection& c, const HttpRequest&) {
-        ScriptConnection::Response response;
-        response.body = news;
-        response.pieceSize = 333;
-        response.chunked = true;
-        c.Respond(response);
-    });
+    server.OnResponse("/game/veltrassa_01/update/text.txt", ScriptConnection::Pieces(news, 333, 0, true));
     EXPECT_TRUE(SameBytes(FetchNews(CUpdateSource(server.BaseUrl())), news));
 }
 
