@@ -1,5 +1,6 @@
 #include "transfer.h"
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -33,12 +34,46 @@ bool HasHeaderLines(HINTERNET request)
     return firstLineEnd != std::string::npos && headers.find(':', firstLineEnd) != std::string::npos;
 }
 
+bool StartsWith(const std::string& text, const char* prefix)
+{
+    return _strnicmp(text.c_str(), prefix, strlen(prefix)) == 0;
+}
+
+bool IsCertificateError(DWORD error)
+{
+    switch (error) {
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The address the answer came from: the request's own after any redirect.
+std::string RequestUrl(HINTERNET request, const std::string& requested)
+{
+    char url[INTERNET_MAX_URL_LENGTH] = {};
+    DWORD size = sizeof url;
+    if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, url, &size))
+        return requested;
+    return std::string(url, strnlen(url, sizeof url));
+}
+
 } // namespace
 
 bool CTransfer::Open(const std::string& url)
 {
+    m_info = TransferInfo();
+    m_info.url = url;
     if (url.size() > kMaxUrlLength)
-        return false;
+        return Fail(TransferError::BadUrl);
 
     char host[kMaxUrlLength + 1] = {};
     char path[kMaxUrlLength + 1] = {};
@@ -52,39 +87,65 @@ bool CTransfer::Open(const std::string& url)
     parts.lpszExtraInfo = extra;
     parts.dwExtraInfoLength = sizeof extra;
     if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts))
-        return false;
+        return Fail(TransferError::BadUrl);
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
-        return false;
+        return Fail(TransferError::BadUrl);
+    bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
     m_internet.reset(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     SetReceiveTimeout(m_internet.get());
     m_connection.reset(InternetConnectA(m_internet.get(), host, parts.nPort, nullptr, nullptr,
                                         INTERNET_SERVICE_HTTP, 0, 0));
     if (!m_connection)
-        return false;
+        return Fail(TransferError::Unreachable, GetLastError());
 
-    DWORD flags = INTERNET_FLAG_RELOAD;
-    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
+    // A server that moves to https is followed there, certificate checks and
+    // all; without this flag the client may refuse to cross over. The reverse,
+    // https to http, is never allowed (see below).
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
+    if (secure)
         flags |= INTERNET_FLAG_SECURE;
     std::string object = std::string(path) + extra;
     m_request.reset(HttpOpenRequestA(m_connection.get(), "GET", object.c_str(), nullptr, nullptr,
                                      nullptr, flags, 0));
     if (!m_request)
-        return false;
+        return Fail(TransferError::Unreachable, GetLastError());
     // Wine's client does not carry the Internet handle's receive timeout over
     // to requests; set on the request it bounds every wait for the server.
     SetReceiveTimeout(m_request.get());
-    if (!HttpSendRequestA(m_request.get(), nullptr, 0, nullptr, 0))
-        return false;
+    if (!HttpSendRequestA(m_request.get(), nullptr, 0, nullptr, 0)) {
+        DWORD error = GetLastError();
+        if (error == ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR)
+            return Fail(TransferError::InsecureRedirect, error);
+        return Fail(IsCertificateError(error) ? TransferError::Certificate : TransferError::Unreachable,
+                    error);
+    }
+
+    m_info.url = RequestUrl(m_request.get(), url);
+    // Windows refuses a redirect from https to plain http; Wine's client
+    // follows it silently, so the final address is checked here as well.
+    if (secure && !StartsWith(m_info.url, "https:"))
+        return Fail(TransferError::InsecureRedirect);
 
     if (!HasHeaderLines(m_request.get()))
-        return false;
+        return Fail(TransferError::Unreachable);
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!HttpQueryInfoA(m_request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                         &size, nullptr))
-        return false;
-    return status >= 200 && status <= 299;
+        return Fail(TransferError::Unreachable);
+    m_info.status = status;
+    m_info.contentLength = ContentLength();
+    if (status < 200 || status > 299)
+        return Fail(TransferError::HttpStatus);
+    return true;
+}
+
+bool CTransfer::Fail(TransferError error, DWORD systemError)
+{
+    m_info.error = error;
+    m_info.systemError = systemError;
+    return false;
 }
 
 bool CTransfer::Read(char* buffer, DWORD size, DWORD* read)

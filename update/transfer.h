@@ -16,14 +16,36 @@ struct InternetHandleCloser {
 };
 using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
 
+// Why a transfer could not be opened.
+enum class TransferError {
+    None,
+    BadUrl,           // longer than 255 characters, or not an http or https URL
+    Unreachable,      // no connection, no answer in time, or no HTTP answer
+    Certificate,      // the platform rejected the server's certificate
+    InsecureRedirect, // an https request was redirected to plain http
+    HttpStatus,       // the server answered with a status other than 2xx
+};
+
+// What became of a transfer, for those who report on the server.
+struct TransferInfo {
+    std::string url;      // after any redirects the server asked for
+    DWORD status = 0;     // the HTTP status, 0 when there was no answer
+    TransferError error = TransferError::None;
+    DWORD systemError = 0; // the client's error code behind Unreachable or Certificate
+    std::optional<uint64_t> contentLength;
+};
+
 // Owns the Internet, connection and request handles of one transfer; all of
 // them are closed when the transfer goes out of scope, on every path.
 class CTransfer {
 public:
     // Sends the request. False when the URL is longer than 255 characters or
     // not an HTTP URL, the server cannot be reached or does not answer in
-    // time, or it answers with a status other than 2xx.
+    // time, its certificate is rejected, an https request ends up on plain
+    // http, or it answers with a status other than 2xx.
     bool Open(const std::string& url);
+
+    const TransferInfo& Info() const { return m_info; }
 
     // Reads up to size bytes of the body. False when the read fails or times
     // out; a successful read of 0 bytes marks the end of the body.
@@ -33,6 +55,9 @@ public:
     std::optional<uint64_t> ContentLength() const;
 
 private:
+    bool Fail(TransferError error, DWORD systemError = 0);
+
+    TransferInfo m_info;
     // Closed in reverse order: request, connection, Internet handle.
     InternetHandle m_internet;
     InternetHandle m_connection;

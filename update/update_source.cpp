@@ -3,30 +3,52 @@
 #include <algorithm>
 #include <utility>
 
+#include "build_config.h"
+#include "package_signature.h"
 #include "partial_file.h"
-#include "transfer.h"
 
 namespace {
 
 constexpr char kNewsFile[] = "text.txt";
 constexpr char kNoNews[] = "ニュースはありません";
-// A news box has no use for more; a broken server must not exhaust memory.
-constexpr size_t kMaxNewsBytes = 1024 * 1024;
 constexpr char kPartialSuffix[] = ".part";
+
+// The body of a signature file, or nothing when it cannot be fetched whole or
+// is larger than any signature.
+std::optional<std::string> FetchSignature(const std::string& url, TransferInfo& info, bool& tooLarge)
+{
+    CTransfer transfer;
+    bool opened = transfer.Open(url);
+    info = transfer.Info();
+    if (!opened)
+        return std::nullopt;
+    std::string signature;
+    BodyEnd end = ReadBody(transfer, [&signature](const char* data, DWORD size) {
+        signature.append(data, size);
+        return signature.size() <= kMaxSignatureBytes;
+    });
+    tooLarge = signature.size() > kMaxSignatureBytes;
+    if (end != BodyEnd::Complete)
+        return std::nullopt;
+    return signature;
+}
 
 } // namespace
 
-CUpdateSource::CUpdateSource() : CUpdateSource(UPDATER_BASE_URL) {}
+CUpdateSource::CUpdateSource() : CUpdateSource(BuiltInBaseUrl()) {}
 
 CUpdateSource::CUpdateSource(std::string baseUrl)
     : m_strBaseUrl(std::move(baseUrl)), m_strVersionFile("version.dat")
 {
 }
 
-std::string FetchNews(const CUpdateSource& source)
+std::string FetchNews(const CUpdateSource& source, TransferInfo* info)
 {
     CTransfer transfer;
-    if (!transfer.Open(source.m_strBaseUrl + kNewsFile))
+    bool opened = transfer.Open(source.m_strBaseUrl + kNewsFile);
+    if (info)
+        *info = transfer.Info();
+    if (!opened)
         return kNoNews;
     // A read that fails part way leaves the news received so far.
     std::string news;
@@ -38,32 +60,85 @@ std::string FetchNews(const CUpdateSource& source)
 }
 
 CDownloadJob::CDownloadJob(std::string fileName, std::string baseUrl)
-    : m_strFileName(std::move(fileName)), m_strBaseUrl(std::move(baseUrl))
+    : CDownloadJob(std::move(fileName), std::move(baseUrl), std::string(BuiltInPackageKey()))
+{
+}
+
+CDownloadJob::CDownloadJob(std::string fileName, std::string baseUrl, std::string packageKey)
+    : m_strFileName(std::move(fileName)), m_strBaseUrl(std::move(baseUrl)),
+      m_strPackageKey(std::move(packageKey))
 {
 }
 
 int CDownloadJob::Run()
 {
-    constexpr int kFailed = 1;
+    m_outcome = Download();
+    return m_outcome == DownloadOutcome::Installed ? 0 : 1;
+}
+
+DownloadOutcome CDownloadJob::Download()
+{
+    m_nReceived = 0;
+    m_packageTransfer = TransferInfo();
+    m_signatureTransfer = TransferInfo();
+    std::string url = m_strBaseUrl + m_strFileName;
+
+    // The signature is small: fetched first, a missing one costs the player
+    // no wait for the package.
+    bool signed_ = !m_strPackageKey.empty();
+    std::optional<CPackageKey> key;
+    std::string signature;
+    if (signed_) {
+        bool tooLarge = false;
+        std::optional<std::string> fetched = FetchSignature(url + kSignatureSuffix, m_signatureTransfer, tooLarge);
+        if (tooLarge)
+            return DownloadOutcome::SignatureTooLarge;
+        if (!fetched)
+            return DownloadOutcome::SignatureMissing;
+        signature = std::move(*fetched);
+        key = CPackageKey::FromPem(m_strPackageKey);
+        if (!key)
+            return DownloadOutcome::SignatureInvalid;
+    }
+
     CTransfer transfer;
-    if (!transfer.Open(m_strBaseUrl + m_strFileName))
-        return kFailed;
+    bool opened = transfer.Open(url);
+    m_packageTransfer = transfer.Info();
+    if (!opened)
+        return DownloadOutcome::TransferFailed;
 
     CPartialFile file(m_strFileName + kPartialSuffix);
     if (!file.IsOpen())
-        return kFailed;
-    uint64_t received = 0;
+        return DownloadOutcome::CannotWrite;
+    CSha256 digest;
+    if (signed_ && !digest.IsReady())
+        return DownloadOutcome::SignatureInvalid;
+    std::optional<uint64_t> announced = m_packageTransfer.contentLength;
     BodyEnd end = ReadBody(transfer, [&](const char* data, DWORD size) {
-        received += size;
-        return file.Write(data, size);
+        m_nReceived += size;
+        if (signed_ && !digest.Add(data, size))
+            return false;
+        if (!file.Write(data, size))
+            return false;
+        if (m_onProgress)
+            m_onProgress(m_nReceived, announced);
+        return true;
     });
+    if (end == BodyEnd::Stopped)
+        return DownloadOutcome::CannotWrite;
+    if (end == BodyEnd::Failed)
+        return DownloadOutcome::Incomplete;
     // An empty file is never a package; it is what a server that dropped the
     // connection after its status line leaves.
-    if (end != BodyEnd::Complete || received == 0)
-        return kFailed;
+    if (m_nReceived == 0)
+        return DownloadOutcome::Empty;
     // A connection that closes early ends the body short of what was announced.
-    std::optional<uint64_t> announced = transfer.ContentLength();
-    if (announced && *announced != received)
-        return kFailed;
-    return file.CommitAs(m_strFileName) ? 0 : kFailed;
+    if (announced && *announced != m_nReceived)
+        return DownloadOutcome::SizeMismatch;
+    if (signed_) {
+        std::optional<Sha256Digest> hash = digest.Finish();
+        if (!hash || !key->Verify(*hash, signature))
+            return DownloadOutcome::SignatureInvalid;
+    }
+    return file.CommitAs(m_strFileName) ? DownloadOutcome::Installed : DownloadOutcome::CannotReplace;
 }

@@ -1,11 +1,17 @@
 // The update server: where its files are, the news and the update package.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+
+#include "transfer.h"
 
 // The update directory on the server and the version file in it.
 class CUpdateSource {
 public:
+    // The update directory built into this program.
     CUpdateSource();
     // For a server elsewhere, such as a local test server.
     explicit CUpdateSource(std::string baseUrl);
@@ -16,22 +22,58 @@ public:
 
 // The news text for the news box: the body of "text.txt" as code page 932
 // bytes, at most 1 MiB of it, or "ニュースはありません" when the server
-// cannot be reached or answers with an error.
-std::string FetchNews(const CUpdateSource& source);
+// cannot be reached or answers with an error. info, when given, receives what
+// became of the transfer.
+std::string FetchNews(const CUpdateSource& source, TransferInfo* info = nullptr);
+
+// The news cap: a news box has no use for more, and a broken server must not
+// exhaust memory.
+inline constexpr size_t kMaxNewsBytes = 1024 * 1024;
+
+enum class DownloadOutcome {
+    Installed,         // the package arrived whole (and verified) and took its local name
+    TransferFailed,    // the package could not be fetched: see m_packageTransfer
+    CannotWrite,       // the temporary file could not be created or written
+    Incomplete,        // a read failed or timed out before the body ended
+    Empty,             // the body was empty
+    SizeMismatch,      // the body's size differs from the announced Content-Length
+    SignatureMissing,  // the signature could not be fetched: see m_signatureTransfer
+    SignatureTooLarge, // the signature file is larger than any signature
+    SignatureInvalid,  // the signature does not verify with the key, or the key is unusable
+    CannotReplace,     // the finished package could not replace the local file
+};
 
 // Downloads the update package into the working folder.
 class CDownloadJob {
 public:
+    // Packages are checked with the key built into this program, if any.
     CDownloadJob(std::string fileName, std::string baseUrl);
+    // Packages are checked with packageKey (PEM), or not at all when it is empty.
+    CDownloadJob(std::string fileName, std::string baseUrl, std::string packageKey);
 
-    // Fetches base URL + file name into the local file of that name. The file
-    // is replaced only when the whole, non-empty body has arrived; on any
+    // Fetches base URL + file name into the local file of that name. With a
+    // package key, the detached signature base URL + file name + ".sig" is
+    // fetched first and must verify over the package. The file is replaced
+    // only when the whole, non-empty (and verified) body has arrived; on any
     // failure an existing file stays as it was. Returns 0 on success,
-    // non-zero on failure.
+    // non-zero on failure; m_outcome says which.
     int Run();
 
     std::string m_strFileName;
     std::string m_strBaseUrl;
+    std::string m_strPackageKey; // PEM public key; empty: packages are not signed
+
+    // Called after each piece of the package is written, with the bytes so
+    // far and the announced size, when there is one.
+    std::function<void(uint64_t received, std::optional<uint64_t> total)> m_onProgress;
+
+    DownloadOutcome m_outcome = DownloadOutcome::TransferFailed;
+    TransferInfo m_packageTransfer;
+    TransferInfo m_signatureTransfer;
+    uint64_t m_nReceived = 0;
+
+private:
+    DownloadOutcome Download();
 };
 
 // The name of the update package, on the server and in the working folder.
