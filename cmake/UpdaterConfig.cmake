@@ -50,8 +50,13 @@ function(updater_read_package_key key_file out_var)
   set(${out_var} "${pem}" PARENT_SCOPE)
 endfunction()
 
-# Run as a script (cmake -DKEY=FILE -P UpdaterConfig.cmake) it checks one key.
+# Run as a script it checks one setting, as the configure step would:
+#   cmake -DKEY=FILE -P UpdaterConfig.cmake    cmake -DURL=URL -P UpdaterConfig.cmake
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
-  updater_read_package_key("${KEY}" pem)
-  message(STATUS "key accepted")
+  if(DEFINED URL)
+    updater_check_base_url("${URL}")
+  else()
+    updater_read_package_key("${KEY}" pem)
+  endif()
+  message(STATUS "accepted")
 endif()

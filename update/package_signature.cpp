@@ -90,6 +90,28 @@ std::optional<std::vector<BYTE>> EcdsaRawSignature(std::string_view der)
     return raw;
 }
 
+// The size of a public key, read from its exported form: the key property
+// queries are missing from some implementations (Wine's), the blobs are not.
+unsigned KeyBits(BCRYPT_KEY_HANDLE key, PackageKeyKind kind)
+{
+    const wchar_t* type = kind == PackageKeyKind::Rsa ? BCRYPT_RSAPUBLIC_BLOB : BCRYPT_ECCPUBLIC_BLOB;
+    ULONG size = 0;
+    if (!BCRYPT_SUCCESS(BCryptExportKey(key, nullptr, type, nullptr, 0, &size, 0)) ||
+        size < std::max(sizeof(BCRYPT_RSAKEY_BLOB), sizeof(BCRYPT_ECCKEY_BLOB)))
+        return 0;
+    std::vector<BYTE> blob(size);
+    if (!BCRYPT_SUCCESS(BCryptExportKey(key, nullptr, type, blob.data(), size, &size, 0)))
+        return 0;
+    if (kind == PackageKeyKind::Rsa) {
+        BCRYPT_RSAKEY_BLOB header;
+        memcpy(&header, blob.data(), sizeof header);
+        return header.Magic == BCRYPT_RSAPUBLIC_MAGIC ? header.BitLength : 0;
+    }
+    BCRYPT_ECCKEY_BLOB header;
+    memcpy(&header, blob.data(), sizeof header);
+    return header.dwMagic == BCRYPT_ECDSA_PUBLIC_P256_MAGIC ? header.cbKey * 8 : 0;
+}
+
 } // namespace
 
 CSha256::CSha256()
@@ -154,11 +176,7 @@ std::optional<CPackageKey> CPackageKey::FromPem(std::string_view pem)
     if (!CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, info, 0, nullptr, &key))
         return std::nullopt;
     std::unique_ptr<void, BcryptKeyCloser> keyOwner(key);
-    DWORD bits = 0;
-    ULONG got = 0;
-    if (!BCRYPT_SUCCESS(BCryptGetProperty(key, BCRYPT_KEY_LENGTH, reinterpret_cast<PUCHAR>(&bits),
-                                          sizeof bits, &got, 0)))
-        return std::nullopt;
+    unsigned bits = KeyBits(key, kind);
     bool sizeAllowed = kind == PackageKeyKind::Rsa ? bits >= kMinRsaBits && bits <= kMaxRsaBits
                                                    : bits == kEcdsaP256Bits;
     if (!sizeAllowed)

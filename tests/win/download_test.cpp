@@ -7,6 +7,7 @@
 #include "bytes_equal.h"
 #include "script_server.h"
 #include "test_folder.h"
+#include "package_signature.h"
 #include "update_source.h"
 
 namespace {
@@ -143,6 +144,141 @@ TEST_F(DownloadJobTest, StaleTemporaryFileIsOverwritten)
     EXPECT_EQ(RunJob(), 0);
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
+}
+
+// Signed packages. The keys and the signatures of test_package.exe are made
+// with openssl when the tests are built, as a publisher makes them.
+std::string CryptoFile(const std::string& name)
+{
+    std::optional<std::string> bytes = ReadWholeFile(UPDATER_TEST_CRYPTO_DIR + name);
+    EXPECT_TRUE(bytes) << name;
+    return bytes.value_or("");
+}
+
+std::string SignedPackage()
+{
+    return ReadWholeFile(ProgramFolder() + "test_package.exe").value_or("");
+}
+
+enum class Serve { Signature, NoSignature, SignatureError, PackageChanged, SignatureTruncated, SignatureExtended, SignatureOversized };
+
+struct SignedCase {
+    const char* name;
+    const char* key;       // public key file
+    const char* signature; // signature file of test_package.exe
+    Serve serve;
+    DownloadOutcome outcome;
+};
+
+const SignedCase kSignedCases[] = {
+    {"rsa2048", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::Signature, DownloadOutcome::Installed},
+    {"rsa4096", "rsa4096.pub.pem", "test_package.rsa4096.sig", Serve::Signature, DownloadOutcome::Installed},
+    {"ecdsa", "ec256.pub.pem", "test_package.ec256.sig", Serve::Signature, DownloadOutcome::Installed},
+    {"rsa, package changed", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::PackageChanged,
+     DownloadOutcome::SignatureInvalid},
+    {"ecdsa, package changed", "ec256.pub.pem", "test_package.ec256.sig", Serve::PackageChanged,
+     DownloadOutcome::SignatureInvalid},
+    {"rsa, truncated", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::SignatureTruncated,
+     DownloadOutcome::SignatureInvalid},
+    {"ecdsa, truncated", "ec256.pub.pem", "test_package.ec256.sig", Serve::SignatureTruncated,
+     DownloadOutcome::SignatureInvalid},
+    {"rsa, bytes appended", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::SignatureExtended,
+     DownloadOutcome::SignatureInvalid},
+    {"another key", "rsa2048.pub.pem", "test_package.other.sig", Serve::Signature,
+     DownloadOutcome::SignatureInvalid},
+    {"rsa signature, ecdsa key", "ec256.pub.pem", "test_package.rsa2048.sig", Serve::Signature,
+     DownloadOutcome::SignatureInvalid},
+    {"ecdsa signature, rsa key", "rsa2048.pub.pem", "test_package.ec256.sig", Serve::Signature,
+     DownloadOutcome::SignatureInvalid},
+    {"no signature file", "rsa2048.pub.pem", nullptr, Serve::NoSignature, DownloadOutcome::SignatureMissing},
+    {"signature answers 500", "rsa2048.pub.pem", nullptr, Serve::SignatureError,
+     DownloadOutcome::SignatureMissing},
+    {"oversized signature", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::SignatureOversized,
+     DownloadOutcome::SignatureTooLarge},
+};
+
+TEST_F(DownloadJobTest, SignedPackagesInstallOnlyWhenTheirSignatureVerifies)
+{
+    const std::string package = SignedPackage();
+    ASSERT_GT(package.size(), 1000u);
+    for (const SignedCase& c : kSignedCases) {
+        SCOPED_TRACE(c.name);
+        WriteWholeFile("update.exe", kOldPackage);
+        std::string served = package;
+        if (c.serve == Serve::PackageChanged)
+            served[served.size() / 2] ^= 0x01;
+        ServePackage(served, 3000);
+
+        std::string signature = c.signature ? CryptoFile(c.signature) : "";
+        if (c.serve == Serve::SignatureTruncated)
+            signature.resize(signature.size() - 1);
+        if (c.serve == Serve::SignatureExtended)
+            signature += '\0';
+        if (c.serve == Serve::SignatureOversized)
+            signature = signature + std::string(kMaxSignatureBytes + 1 - signature.size(), '\0');
+        if (c.serve == Serve::NoSignature)
+            server.On(kPackagePath + ".sig", nullptr);
+        else
+            server.OnFile(kPackagePath + ".sig", signature, c.serve == Serve::SignatureError ? 500 : 200);
+
+        size_t requestsBefore = server.Requests().size();
+        CDownloadJob job("update.exe", server.BaseUrl(), CryptoFile(c.key));
+        EXPECT_EQ(job.Run() == 0, c.outcome == DownloadOutcome::Installed);
+        EXPECT_EQ(job.m_outcome, c.outcome);
+        if (c.outcome == DownloadOutcome::Installed) {
+            EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
+            EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
+        } else {
+            ExpectOldPackageKept();
+        }
+        // The signature comes first; without one the package is not fetched at all.
+        auto requests = server.Requests();
+        ASSERT_GE(requests.size(), requestsBefore + 1);
+        EXPECT_EQ(requests[requestsBefore].path, kPackagePath + ".sig");
+        bool packageFetched = c.serve != Serve::NoSignature && c.serve != Serve::SignatureError &&
+                              c.serve != Serve::SignatureOversized;
+        EXPECT_EQ(requests.size(), requestsBefore + (packageFetched ? 2 : 1));
+    }
+}
+
+TEST_F(DownloadJobTest, UnsignedBuildNeverAsksForASignature)
+{
+    ServePackage(PackageBytes(2000, 9));
+    EXPECT_EQ(CDownloadJob("update.exe", server.BaseUrl(), "").Run(), 0);
+    for (const HttpRequest& request : server.Requests())
+        EXPECT_EQ(request.path, kPackagePath);
+}
+
+TEST(PackageKey, TakesRsaOf2048To4096BitsAndEcdsaP256Only)
+{
+    struct {
+        const char* file;
+        bool accepted;
+        PackageKeyKind kind;
+        unsigned bits;
+    } const cases[] = {
+        {"rsa2048.pub.pem", true, PackageKeyKind::Rsa, 2048},
+        {"rsa4096.pub.pem", true, PackageKeyKind::Rsa, 4096},
+        {"ec256.pub.pem", true, PackageKeyKind::EcdsaP256, 256},
+        {"rsa1024.pub.pem", false, {}, 0},
+        {"ec384.pub.pem", false, {}, 0},
+        {"rsa2048.key", false, {}, 0}, // a private key
+        {"ca.pem", false, {}, 0},      // a certificate
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::optional<CPackageKey> key = CPackageKey::FromPem(CryptoFile(c.file));
+        ASSERT_EQ(key.has_value(), c.accepted);
+        if (key) {
+            EXPECT_EQ(key->Kind(), c.kind);
+            EXPECT_EQ(key->Bits(), c.bits);
+        }
+    }
+    std::string pem = CryptoFile("rsa2048.pub.pem");
+    for (const std::string& broken : {std::string(), std::string("not a key"), pem.substr(0, pem.size() / 2),
+                                      pem.substr(0, 40) + "!!" + pem.substr(42)}) {
+        EXPECT_FALSE(CPackageKey::FromPem(broken)) << broken;
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -56,6 +57,14 @@ protected:
     }
 
     std::string PackageProgram() { return ReadWholeFile(ProgramFolder() + "test_package.exe").value(); }
+
+    // Puts another build of the updater, one for another server or with a
+    // package key, in the place of the default one.
+    void UseBuild(const char* program)
+    {
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + program).c_str(),
+                              (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE));
+    }
 
     // Starts the updater and returns its dialog once it shows.
     HWND Start()
@@ -238,6 +247,101 @@ TEST_F(UpdaterTest, DownloadStalledMidBodyReportsFailure)
     EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), stalePackage));
     EXPECT_FALSE(FileInFolder("update.exe.part"));
     EXPECT_FALSE(FileInFolder("package_ran.txt"));
+}
+
+// Builds with a package key built in: the package starts only when its
+// signature verifies; anything else is the failed download the player can retry.
+struct SignedUpdateCase {
+    const char* name;
+    const char* signature; // file in the test crypto folder, or nullptr for none on the server
+    bool changePackage;
+    bool installs;
+};
+
+class SignedUpdateTest : public UpdaterTest, public testing::WithParamInterface<SignedUpdateCase> {};
+
+TEST_P(SignedUpdateTest, StartsOnlyAVerifiedPackage)
+{
+    const SignedUpdateCase& c = GetParam();
+    UseBuild("updater_signed.exe");
+    InstallGame();
+    const std::string package = PackageProgram();
+    std::string served = package;
+    if (c.changePackage)
+        served[served.size() / 2] ^= 0x01;
+    server->OnFile(kPackagePath, served);
+    if (c.signature)
+        server->OnFile(kPackagePath + ".sig",
+                       ReadWholeFile(std::string(UPDATER_TEST_CRYPTO_DIR) + c.signature).value());
+    const std::string stalePackage = "MZ stale package of an earlier run";
+    ASSERT_TRUE(WriteWholeFile(folder.Path() + "\\update.exe", stalePackage));
+
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    Click(dialog, IDC_UPDATE);
+    if (c.installs) {
+        HWND box = updater->WaitForWindow(kMessageCaption);
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), package));
+        Click(box, IDOK);
+        EXPECT_TRUE(updater->WaitForExit());
+        EXPECT_TRUE(WaitUntil([&] { return FileInFolder("package_ran.txt") == "0"; }));
+    } else {
+        EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_NEWS) == L"ダウンロードに失敗しました"; }));
+        EXPECT_EQ(updater->WaitForWindow(kMessageCaption, 1000), nullptr);
+        EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
+        EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), stalePackage));
+        EXPECT_FALSE(FileInFolder("update.exe.part"));
+        EXPECT_FALSE(FileInFolder("package_ran.txt"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, SignedUpdateTest,
+    testing::Values(SignedUpdateCase{"verified", "test_package.rsa2048.sig", false, true},
+                    SignedUpdateCase{"changed", "test_package.rsa2048.sig", true, false},
+                    SignedUpdateCase{"another key", "test_package.other.sig", false, false},
+                    SignedUpdateCase{"no signature", nullptr, false, false}),
+    [](const testing::TestParamInfo<SignedUpdateCase>& info) {
+        std::string name = info.param.name;
+        for (char& ch : name)
+            if (!isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return name;
+    });
+
+// Builds for an https server, in front of the same scripted server: one with
+// a certificate the platform trusts, one with a certificate it does not.
+TEST_F(UpdaterTest, HttpsServerWithTrustedCertificateWorksAsHttp)
+{
+    UseBuild("updater_https.exe");
+    InstallGame();
+    const std::string package = PackageProgram();
+    server->OnFile(kPackagePath, package);
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  1.05");
+    EXPECT_EQ(ControlText(dialog, IDC_NEWS), kNewsShown);
+    ASSERT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
+    Click(dialog, IDC_UPDATE);
+    HWND box = updater->WaitForWindow(kMessageCaption);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), package));
+    Click(box, IDOK);
+    EXPECT_TRUE(updater->WaitForExit());
+    EXPECT_TRUE(WaitUntil([&] { return FileInFolder("package_ran.txt") == "0"; }));
+}
+
+TEST_F(UpdaterTest, HttpsServerWithUntrustedCertificateIsUnreachable)
+{
+    UseBuild("updater_https_untrusted.exe");
+    InstallGame();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  0.00");
+    EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"ニュースはありません");
+    EXPECT_FALSE(ControlEnabled(dialog, IDC_UPDATE));
+    EXPECT_TRUE(server->Requests().empty()) << "nothing may be sent over a refused channel";
 }
 
 struct LaunchCase {
