@@ -31,6 +31,7 @@ SUBSYSTEM_WINDOWS_GUI = 2
 ALLOWED_DLLS = {
     'kernel32.dll', 'user32.dll', 'gdi32.dll', 'comctl32.dll', 'shell32.dll',
     'wininet.dll', 'version.dll', 'advapi32.dll', 'msvcrt.dll', 'ole32.dll',
+    'crypt32.dll', 'bcrypt.dll',  # since Windows Vista
 }
 
 JAPANESE = 0x0411
