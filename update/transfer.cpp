@@ -10,6 +10,8 @@ constexpr DWORD kReceiveTimeoutMs = 5000;
 // URLs have always been copied into a 256-byte buffer.
 constexpr size_t kMaxUrlLength = 255;
 constexpr DWORD kChunkSize = 1024;
+// As many as a moved server plausibly chains; a loop ends here.
+constexpr int kMaxRedirects = 10;
 
 void SetReceiveTimeout(HINTERNET handle)
 {
@@ -34,11 +36,6 @@ bool HasHeaderLines(HINTERNET request)
     return firstLineEnd != std::string::npos && headers.find(':', firstLineEnd) != std::string::npos;
 }
 
-bool StartsWith(const std::string& text, const char* prefix)
-{
-    return _strnicmp(text.c_str(), prefix, strlen(prefix)) == 0;
-}
-
 bool IsCertificateError(DWORD error)
 {
     switch (error) {
@@ -56,14 +53,24 @@ bool IsCertificateError(DWORD error)
     }
 }
 
-// The address the answer came from: the request's own after any redirect.
-std::string RequestUrl(HINTERNET request, const std::string& requested)
+bool IsRedirect(DWORD status)
 {
-    char url[INTERNET_MAX_URL_LENGTH] = {};
-    DWORD size = sizeof url;
-    if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, url, &size))
-        return requested;
-    return std::string(url, strnlen(url, sizeof url));
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The target of a redirect, resolved against the URL that answered with it;
+// empty when there is none.
+std::string RedirectTarget(HINTERNET request, const std::string& from)
+{
+    char location[INTERNET_MAX_URL_LENGTH] = {};
+    DWORD size = sizeof location - 1;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &size, nullptr) || location[0] == '\0')
+        return {};
+    char target[INTERNET_MAX_URL_LENGTH] = {};
+    DWORD length = sizeof target;
+    if (!InternetCombineUrlA(from.c_str(), location, target, &length, ICU_NO_ENCODE))
+        return {};
+    return std::string(target, strnlen(target, sizeof target));
 }
 
 } // namespace
@@ -72,6 +79,44 @@ bool CTransfer::Open(const std::string& url)
 {
     m_info = TransferInfo();
     m_info.url = url;
+    m_internet.reset(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    SetReceiveTimeout(m_internet.get());
+
+    // Redirects are followed here rather than by the client: Wine's follows a
+    // redirect to the same address without end, and follows one from https to
+    // plain http silently. Both are refused the same way on every Windows.
+    for (int redirects = 0;; ++redirects) {
+        if (!Send(m_info.url))
+            return false;
+        if (!HasHeaderLines(m_request.get()))
+            return Fail(TransferError::Unreachable);
+        DWORD status = 0;
+        DWORD size = sizeof status;
+        if (!HttpQueryInfoA(m_request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                            &size, nullptr))
+            return Fail(TransferError::Unreachable);
+        m_info.status = status;
+        std::string target = IsRedirect(status) ? RedirectTarget(m_request.get(), m_info.url) : "";
+        if (target.empty())
+            break;
+        if (redirects == kMaxRedirects)
+            return Fail(TransferError::TooManyRedirects);
+        bool fromSecure = _strnicmp(m_info.url.c_str(), "https:", 6) == 0;
+        bool toSecure = _strnicmp(target.c_str(), "https:", 6) == 0;
+        if (fromSecure && !toSecure)
+            return Fail(TransferError::InsecureRedirect);
+        m_info.url = target;
+    }
+    m_info.contentLength = ContentLength();
+    if (m_info.status < 200 || m_info.status > 299)
+        return Fail(TransferError::HttpStatus);
+    return true;
+}
+
+bool CTransfer::Send(const std::string& url)
+{
+    m_request.reset();
+    m_connection.reset();
     if (url.size() > kMaxUrlLength)
         return Fail(TransferError::BadUrl);
 
@@ -90,20 +135,14 @@ bool CTransfer::Open(const std::string& url)
         return Fail(TransferError::BadUrl);
     if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
         return Fail(TransferError::BadUrl);
-    bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-    m_internet.reset(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    SetReceiveTimeout(m_internet.get());
     m_connection.reset(InternetConnectA(m_internet.get(), host, parts.nPort, nullptr, nullptr,
                                         INTERNET_SERVICE_HTTP, 0, 0));
     if (!m_connection)
         return Fail(TransferError::Unreachable, GetLastError());
 
-    // A server that moves to https is followed there, certificate checks and
-    // all; without this flag the client may refuse to cross over. The reverse,
-    // https to http, is never allowed (see below).
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
-    if (secure)
+    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
     std::string object = std::string(path) + extra;
     m_request.reset(HttpOpenRequestA(m_connection.get(), "GET", object.c_str(), nullptr, nullptr,
@@ -115,29 +154,9 @@ bool CTransfer::Open(const std::string& url)
     SetReceiveTimeout(m_request.get());
     if (!HttpSendRequestA(m_request.get(), nullptr, 0, nullptr, 0)) {
         DWORD error = GetLastError();
-        if (error == ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR)
-            return Fail(TransferError::InsecureRedirect, error);
         return Fail(IsCertificateError(error) ? TransferError::Certificate : TransferError::Unreachable,
                     error);
     }
-
-    m_info.url = RequestUrl(m_request.get(), url);
-    // Windows refuses a redirect from https to plain http; Wine's client
-    // follows it silently, so the final address is checked here as well.
-    if (secure && !StartsWith(m_info.url, "https:"))
-        return Fail(TransferError::InsecureRedirect);
-
-    if (!HasHeaderLines(m_request.get()))
-        return Fail(TransferError::Unreachable);
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    if (!HttpQueryInfoA(m_request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                        &size, nullptr))
-        return Fail(TransferError::Unreachable);
-    m_info.status = status;
-    m_info.contentLength = ContentLength();
-    if (status < 200 || status > 299)
-        return Fail(TransferError::HttpStatus);
     return true;
 }
 

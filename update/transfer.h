@@ -23,6 +23,7 @@ enum class TransferError {
     Unreachable,      // no connection, no answer in time, or no HTTP answer
     Certificate,      // the platform rejected the server's certificate
     InsecureRedirect, // an https request was redirected to plain http
+    TooManyRedirects, // more than 10 redirects, as a redirect loop gives
     HttpStatus,       // the server answered with a status other than 2xx
 };
 
@@ -41,8 +42,8 @@ class CTransfer {
 public:
     // Sends the request. False when the URL is longer than 255 characters or
     // not an HTTP URL, the server cannot be reached or does not answer in
-    // time, its certificate is rejected, an https request ends up on plain
-    // http, or it answers with a status other than 2xx.
+    // time, its certificate is rejected, it redirects from https to plain
+    // http or more than 10 times, or it answers with a status other than 2xx.
     bool Open(const std::string& url);
 
     const TransferInfo& Info() const { return m_info; }
@@ -55,6 +56,9 @@ public:
     std::optional<uint64_t> ContentLength() const;
 
 private:
+    // Opens the connection and sends the request for one address, without
+    // following a redirect.
+    bool Send(const std::string& url);
     bool Fail(TransferError error, DWORD systemError = 0);
 
     TransferInfo m_info;

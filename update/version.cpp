@@ -98,11 +98,18 @@ std::string FormatLine(const char* format, int version)
 
 int ParseVersionFile(std::string_view body)
 {
+    return ParseVersionFileFields(body).value;
+}
+
+VersionFields ParseVersionFileFields(std::string_view body)
+{
     Tokenizer tokens(body.substr(0, kTextBuffer - 1));
     tokens.Next("=;"); // the key, expected to be "version"
-    int64_t major = ToNumber(tokens.Next(",;"));
-    int64_t minor = ToNumber(tokens.Next(",;"));
-    return ToVersionValue(major, minor);
+    VersionFields fields;
+    fields.major = ToNumber(tokens.Next(",;"));
+    fields.minor = ToNumber(tokens.Next(",;"));
+    fields.value = ToVersionValue(fields.major, fields.minor);
+    return fields;
 }
 
 int ParseFileVersion(std::string_view fileVersion)

@@ -12,18 +12,26 @@
 
 CVersionInfo::CVersionInfo(std::string exeName) : m_strExeName(std::move(exeName)) {}
 
-int CVersionInfo::FetchLatest(std::string url)
+int CVersionInfo::FetchLatest(std::string url, Fetch* fetch)
 {
     m_nRemote = 0;
     constexpr DWORD kBufferSize = 256;
     char buffer[kBufferSize] = {};
     CTransfer transfer;
-    if (!transfer.Open(url))
+    bool opened = transfer.Open(url);
+    if (fetch)
+        *fetch = Fetch{transfer.Info(), false, {}};
+    if (!opened)
         return 0;
     // The whole file is expected in the first read; the zero fill ends the text.
     DWORD read = 0;
-    if (transfer.Read(buffer, kBufferSize - 1, &read))
+    if (transfer.Read(buffer, kBufferSize - 1, &read)) {
         m_nRemote = ParseVersionFile(std::string_view(buffer, read));
+        if (fetch) {
+            fetch->read = true;
+            fetch->body.assign(buffer, read);
+        }
+    }
     return 0;
 }
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "transfer.h"
+
 // The game executable, in the installation folder.
 inline constexpr char kGameExecutable[] = "harun_tesli.exe";
 
@@ -11,9 +13,17 @@ class CVersionInfo {
 public:
     explicit CVersionInfo(std::string exeName = kGameExecutable);
 
+    // What a fetch of the version file met, for those who report on the server.
+    struct Fetch {
+        TransferInfo transfer;
+        bool read = false; // the first read succeeded
+        std::string body;  // what that read returned: all that counts
+    };
+
     // Sets m_nRemote from the version file at url; 0 when it cannot be
     // fetched. Only the first read of the body, at most 255 bytes, counts.
-    int FetchLatest(std::string url);
+    // fetch, when given, receives the transfer and the body as read.
+    int FetchLatest(std::string url, Fetch* fetch = nullptr);
 
     // Sets m_nLocal from the FileVersion of m_strExeName's Japanese Unicode
     // string table (041104b0); 0 when there is none.

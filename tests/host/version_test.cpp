@@ -17,6 +17,7 @@ class VersionFileTest : public testing::TestWithParam<VersionFileCase> {};
 TEST_P(VersionFileTest, ParsesLatestVersion)
 {
     EXPECT_EQ(ParseVersionFile(GetParam().body), GetParam().expected) << GetParam().body;
+    EXPECT_EQ(ParseVersionFileFields(GetParam().body).value, GetParam().expected) << GetParam().body;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -47,6 +48,27 @@ INSTANTIATE_TEST_SUITE_P(
                     VersionFileCase{"version=2147483,647;", INT_MAX},
                     VersionFileCase{"version=2147484,0;", INT_MAX},
                     VersionFileCase{"version=0,2147483648;", INT_MAX}));
+
+TEST(VersionFile, FieldsAreTheNumbersBeforeTheyAreCombined)
+{
+    const struct {
+        const char* body;
+        int64_t major;
+        int64_t minor;
+    } cases[] = {
+        {"version=1,5;", 1, 5},
+        {"version=1,1005;", 1, 1005},
+        {"version=+1,-5;", 1, -5},
+        {"version=1.5;", 1, 0},
+        {"<html>", 0, 0},
+        {"version=99999999999999999999,0;", INT_MAX, 0},
+    };
+    for (const auto& c : cases) {
+        VersionFields fields = ParseVersionFileFields(c.body);
+        EXPECT_EQ(fields.major, c.major) << c.body;
+        EXPECT_EQ(fields.minor, c.minor) << c.body;
+    }
+}
 
 TEST(VersionFile, OnlyTheTextBeforeANulCounts)
 {

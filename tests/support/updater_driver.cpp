@@ -1,5 +1,7 @@
 #include "updater_driver.h"
 
+#include <algorithm>
+
 namespace {
 
 struct WindowSearch {
@@ -64,9 +66,14 @@ bool UpdaterProcess::WaitForExit(DWORD timeoutMs) const
 
 std::wstring WindowText(HWND window)
 {
-    wchar_t text[4096] = {};
-    SendMessageTimeoutW(window, WM_GETTEXT, sizeof text / sizeof text[0], reinterpret_cast<LPARAM>(text),
-                        SMTO_ABORTIFHUNG, 5000, nullptr);
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    // The length may be an estimate; the copy says how much it wrote.
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                        5000, &copied);
+    text.resize(std::min<size_t>(copied, length));
     return text;
 }
 

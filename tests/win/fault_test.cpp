@@ -133,6 +133,21 @@ TEST_F(FaultTest, RedirectToMissingFileFails)
     ExpectOldPackageKept();
 }
 
+TEST_F(FaultTest, RedirectLoopFailsAfterTenRedirects)
+{
+    WriteWholeFile("update.exe", kOldPackage);
+    for (const std::string& path : {kVersionPath, kNewsPath, kPackagePath})
+        server.On(path, RedirectTo(path));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(FetchLatest(), 0);
+    EXPECT_EQ(FetchNewsNow(), kNoNews);
+    EXPECT_NE(Download(), 0);
+    EXPECT_LT(SecondsSince(start), 10.0);
+    ExpectOldPackageKept();
+    // Each transfer: the first request and ten redirects.
+    EXPECT_EQ(server.Requests().size(), 3u * 11u);
+}
+
 struct BrokenAnswer {
     const char* name;
     const char* bytes;

@@ -4,12 +4,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 
 #include "bytes_equal.h"
+#include "checker_run.h"
 #include "resource.h"
 #include "script_server.h"
 #include "test_folder.h"
@@ -124,6 +126,29 @@ TEST_F(UpdaterTest, WindowShowsOnlyAfterBothFetches)
     HWND dialog = updater->WaitForWindow(kCaption);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(ControlText(dialog, IDC_NEWS), kNewsShown);
+}
+
+TEST_F(UpdaterTest, ShowsWholeNewsUpToTheCap)
+{
+    InstallGame();
+    // Whole lines up to exactly 1 MiB, then a line beyond it that is left out.
+    constexpr size_t kNewsCap = 1024 * 1024;
+    std::string news;
+    std::wstring shown;
+    while (news.size() + kNews.size() + 2 <= kNewsCap) {
+        news += kNews + "\r\n";
+        shown += kNewsShown + L"\r\n";
+    }
+    const size_t fill = kNewsCap - news.size();
+    news.append(fill, '.');
+    shown.append(fill, L'.');
+    server->OnFile(kNewsPath, news + "\r\nこの行は上限の先にあります。");
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    const std::wstring text = ControlText(dialog, IDC_NEWS);
+    ASSERT_EQ(text.size(), shown.size());
+    EXPECT_TRUE(text == shown) << "differs from character "
+                               << std::mismatch(text.begin(), text.end(), shown.begin()).first - text.begin();
 }
 
 TEST_F(UpdaterTest, UpToDateGameLeavesUpdateDisabled)
@@ -342,6 +367,34 @@ TEST_F(UpdaterTest, HttpsServerWithUntrustedCertificateIsUnreachable)
     EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"ニュースはありません");
     EXPECT_FALSE(ControlEnabled(dialog, IDC_UPDATE));
     EXPECT_TRUE(server->Requests().empty()) << "nothing may be sent over a refused channel";
+}
+
+TEST_F(UpdaterTest, CheckerPrintsWhatTheDialogShows)
+{
+    InstallGame();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    const std::wstring latest = ControlText(dialog, IDC_LATEST);
+    const std::wstring current = ControlText(dialog, IDC_CURRENT);
+    const std::wstring news = ControlText(dialog, IDC_NEWS);
+    const bool updateEnabled = ControlEnabled(dialog, IDC_UPDATE);
+    Click(dialog, IDC_QUIT);
+    ASSERT_TRUE(updater->WaitForExit());
+
+    // The checker's built-in server is the updater's.
+    const std::string temp = folder.Path() + "\\checker_temp";
+    ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
+    std::optional<CheckerRun> run =
+        RunChecker("--no-package --game harun_tesli.exe", folder.Path(), temp, temp);
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->exitCode, 0u);
+    EXPECT_NE(run->output.find(L"\n  " + latest + L"\n"), std::wstring::npos);
+    EXPECT_NE(run->output.find(L"\n  " + current + L"\n"), std::wstring::npos);
+    EXPECT_NE(run->output.find(updateEnabled ? L"Update  enabled" : L"Update  disabled"), std::wstring::npos);
+    std::wstring newsLines = L"    | " + news + L"\n";
+    for (size_t at = 0; (at = newsLines.find(L"\r\n", at)) != std::wstring::npos;)
+        newsLines.replace(at, 2, L"\n    | ");
+    EXPECT_NE(run->output.find(newsLines), std::wstring::npos);
 }
 
 struct LaunchCase {

@@ -1,0 +1,47 @@
+#include "check_args.h"
+
+namespace {
+
+ParsedArguments Error(std::string text)
+{
+    return ParsedArguments{std::nullopt, std::move(text)};
+}
+
+bool StartsWith(const std::string& text, const char* prefix)
+{
+    return text.compare(0, std::string(prefix).size(), prefix) == 0;
+}
+
+} // namespace
+
+ParsedArguments ParseCheckArguments(const std::vector<std::string>& args)
+{
+    CheckOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
+            options.help = true;
+        } else if (arg == "--no-package") {
+            options.package = false;
+        } else if (arg == "--game" || arg == "--key") {
+            std::optional<std::string>& value = arg == "--game" ? options.game : options.keyFile;
+            if (value)
+                return Error(arg + " is given twice");
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                return Error(arg + " needs a file name");
+            value = args[++i];
+        } else if (StartsWith(arg, "-")) {
+            return Error("unknown option " + arg);
+        } else if (options.url) {
+            return Error("more than one URL: " + *options.url + " and " + arg);
+        } else if (!StartsWith(arg, "http://") && !StartsWith(arg, "https://")) {
+            return Error("the URL must start with http:// or https://: " + arg);
+        } else if (arg.back() != '/') {
+            // File names are appended to it as they are.
+            return Error("the URL must be the update directory, ending in /: " + arg);
+        } else {
+            options.url = arg;
+        }
+    }
+    return ParsedArguments{options, {}};
+}

@@ -1,0 +1,406 @@
+#include "check_rules.h"
+
+#include <algorithm>
+
+#include "version.h"
+
+namespace {
+
+constexpr char kVersionFile[] = "version.dat";
+constexpr char kNewsFile[] = "text.txt";
+constexpr char kPackageFile[] = "update.exe";
+constexpr char kSignatureFile[] = "update.exe.sig";
+
+void Add(Warnings& warnings, Severity severity, const char* file, std::string cause, std::string fix)
+{
+    warnings.push_back(Warning{severity, file, std::move(cause), std::move(fix)});
+}
+
+std::string Hex(unsigned value)
+{
+    const char digits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    text += digits[(value >> 4) & 0xF];
+    text += digits[value & 0xF];
+    return text;
+}
+
+// WinINet's names for the certificate errors a publisher can act on.
+std::string CertificateErrorName(unsigned long error)
+{
+    switch (error) {
+    case 12045:
+        return "the certificate is not issued by a CA Windows trusts";
+    case 12037:
+        return "the certificate has expired or is not yet valid";
+    case 12038:
+        return "the certificate is issued for another host name";
+    case 12170:
+        return "the certificate has been revoked";
+    default:
+        return "WinINet error " + std::to_string(error);
+    }
+}
+
+// A positive version value as players read it: 1005 is 1.05.
+std::string Version(int value)
+{
+    std::string minor = std::to_string(value % 1000);
+    if (minor.size() < 2)
+        minor.insert(0, 2 - minor.size(), '0');
+    return std::to_string(value / 1000) + "." + minor;
+}
+
+// The warning for a transfer that failed; true when it succeeded. consequence
+// says what players meet then.
+bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* consequence, Warnings& warnings)
+{
+    const std::string what = std::string(file) + " ";
+    switch (fetch.error) {
+    case FetchError::None:
+        return true;
+    case FetchError::BadUrl:
+        Add(warnings, Severity::Problem, file,
+            "the URL " + fetch.requestedUrl + " is not an http or https URL of at most 255 characters; " +
+                consequence,
+            "use a shorter update directory URL of the form http://HOST[:PORT]/game/veltrassa_01/update/");
+        break;
+    case FetchError::Unreachable:
+        Add(warnings, Severity::Problem, file,
+            "no answer from the server for " + fetch.requestedUrl + " (no connection, or nothing within 5 s" +
+                (fetch.systemError ? ", error " + std::to_string(fetch.systemError) : std::string()) + "); " +
+                consequence,
+            "check the host name and port, that the server runs and that players' networks can reach it");
+        break;
+    case FetchError::Certificate:
+        Add(warnings, Severity::Problem, file,
+            "Windows rejects the server's certificate: " + CertificateErrorName(fetch.systemError) + "; " +
+                consequence,
+            "serve a valid certificate for this host name, issued by a CA Windows trusts, with the whole chain");
+        break;
+    case FetchError::InsecureRedirect:
+        Add(warnings, Severity::Problem, file,
+            "the https request was redirected to plain http (" + fetch.finalUrl +
+                "), which the updater refuses; " + consequence,
+            "make the server or CDN redirect to https addresses only, or not redirect at all");
+        break;
+    case FetchError::TooManyRedirects:
+        Add(warnings, Severity::Problem, file,
+            "more than 10 redirects, the last to " + fetch.finalUrl + " (a redirect loop?), which the updater gives up; " +
+                consequence,
+            "make the redirect point at the file itself, in one step");
+        break;
+    case FetchError::HttpStatus:
+        Add(warnings, Severity::Problem, file,
+            "the server answered HTTP " + std::to_string(fetch.status) + " for " + fetch.finalUrl + "; " +
+                consequence,
+            fetch.status == 404 || fetch.status == 410
+                ? "upload " + what + "to the update directory (before version.dat announces a new version)"
+                : "make " + what + "readable to everyone: check the server's or CDN's access rules");
+        break;
+    }
+    return false;
+}
+
+bool IsCp932Lead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+bool IsCp932Trail(unsigned char c)
+{
+    return c >= 0x40 && c <= 0xFC && c != 0x7F;
+}
+
+bool IsCp932Single(unsigned char c)
+{
+    return c <= 0x7F || (c >= 0xA1 && c <= 0xDF);
+}
+
+// The length of the UTF-8 sequence at i, or 0 when none starts there.
+size_t Utf8SequenceLength(std::string_view bytes, size_t i)
+{
+    auto at = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    unsigned char c = at(i);
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (c < 0x80)
+        return 1;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0)
+            low = 0xA0; // no overlong forms
+        if (c == 0xED)
+            high = 0x9F; // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0)
+            low = 0x90;
+        if (c == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + length > bytes.size() || at(i + 1) < low || at(i + 1) > high)
+        return 0;
+    for (size_t k = 2; k < length; ++k) {
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+std::string WithSeparators(uint64_t value)
+{
+    std::string digits = std::to_string(value);
+    for (size_t i = digits.size(); i > 3; i -= 3)
+        digits.insert(i - 3, ",");
+    return digits;
+}
+
+} // namespace
+
+void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
+{
+    if (!CheckTransfer(kVersionFile, facts.fetch, "players see 0.00 and Update stays disabled", warnings))
+        return;
+    if (!facts.read) {
+        Add(warnings, Severity::Problem, kVersionFile,
+            "the body could not be read (the connection failed or stalled after the headers); players see "
+            "0.00 and Update stays disabled",
+            "check that the server sends the file's body");
+        return;
+    }
+    VersionFields fields = ParseVersionFileFields(facts.body);
+    if (fields.value <= 0) {
+        Add(warnings, Severity::Problem, kVersionFile,
+            std::string("it gives ") +
+                (fields.value == 0 ? "0.00, no version" : "a value below zero (" + std::to_string(fields.value) + ")") +
+                ": players see it and Update stays disabled for everyone",
+            "write exactly version=MAJOR,MINOR; in plain ASCII, for instance version=1,5; for 1.05");
+    } else if (fields.minor >= 1000 || fields.minor < 0) {
+        Add(warnings, Severity::Problem, kVersionFile,
+            "its minor version " + std::to_string(fields.minor) +
+                " is outside 0-999: the version is major*1000+minor, so players see " +
+                Version(fields.value) + ", not " + std::to_string(fields.major) + "." +
+                std::to_string(fields.minor),
+            "give the minor as 0 to 999 (version=1,5; is 1.05), and raise the major instead");
+    }
+    if (facts.fetch.contentLength && *facts.fetch.contentLength > facts.body.size()) {
+        Add(warnings, Severity::Notice, kVersionFile,
+            "the updater reads only the first " + FormatBytes(facts.body.size()) + " of its " +
+                FormatBytes(*facts.fetch.contentLength) + "; the rest never counts",
+            "keep version.dat to the one line version=MAJOR,MINOR;");
+    }
+}
+
+void CheckVersions(int latest, std::optional<int> game, Warnings& warnings)
+{
+    if (game && *game == 0) {
+        Add(warnings, Severity::Notice, "game",
+            "the updater reads no version from the game (no FileVersion in the string table 041104b0): "
+            "players see 0.00 and are always offered Update",
+            "give the game a version resource with a Japanese Unicode (041104b0) string table");
+    }
+    if (!game || latest <= 0 || latest > *game)
+        return;
+    std::string versions = "the latest version " + Version(latest) + " is " +
+                           (latest == *game ? "the same as" : "below") + " the game's " + Version(*game);
+    if (latest == *game) {
+        Add(warnings, Severity::Notice, kVersionFile,
+            versions + ": players with this game are up to date and are offered no update",
+            "if you have published a newer version, raise version.dat to it");
+    } else {
+        Add(warnings, Severity::Problem, kVersionFile,
+            versions + ": the server is behind the game, and players with it are offered nothing",
+            "announce the newest version in version.dat, and serve its package");
+    }
+}
+
+void CheckNews(const NewsFacts& facts, Warnings& warnings)
+{
+    if (!CheckTransfer(kNewsFile, facts.fetch, "players see the no-news text instead", warnings))
+        return;
+    const std::string& news = facts.news;
+    const char* encodingFix = "save text.txt in Shift_JIS (code page 932), without a byte-order mark";
+    std::optional<size_t> invalid = FindInvalidCp932(news);
+    if (LooksLikeUtf8(news)) {
+        Add(warnings, Severity::Problem, kNewsFile,
+            "it looks like UTF-8: players see garbage in the news box", encodingFix);
+    } else if (invalid) {
+        Add(warnings, Severity::Problem, kNewsFile,
+            "byte " + Hex(static_cast<unsigned char>(news[*invalid])) + " at offset " + std::to_string(*invalid) +
+                " is not valid code page 932: players see garbage there",
+            encodingFix);
+    } else if (!facts.definedInCp932) {
+        Add(warnings, Severity::Problem, kNewsFile,
+            "it holds characters that code page 932 does not define: players see garbage there", encodingFix);
+    }
+    size_t nul = news.find('\0');
+    if (nul != std::string::npos) {
+        Add(warnings, Severity::Problem, kNewsFile,
+            "it holds a NUL byte at offset " + std::to_string(nul) +
+                ": the news box shows only the text before it (a UTF-16 file?)",
+            encodingFix);
+    }
+    const std::optional<uint64_t>& announced = facts.fetch.contentLength;
+    if ((announced && *announced > facts.cap) || (!announced && news.size() >= facts.cap)) {
+        Add(warnings, Severity::Problem, kNewsFile,
+            "it is larger than the updater's news cap of " + FormatBytes(facts.cap) +
+                (announced ? " (" + FormatBytes(*announced) + ")" : std::string()) +
+                ": players see only the part up to the cap",
+            "keep the news well under the cap; link to longer texts");
+    } else if (announced && news.size() < *announced) {
+        Add(warnings, Severity::Problem, kNewsFile,
+            "the body ended after " + FormatBytes(news.size()) + " of the " + FormatBytes(*announced) +
+                " announced: players see part of the news",
+            "check that the server sends the whole file");
+    }
+    if (news.size() >= kSlowNewsBytes) {
+        Add(warnings, Severity::Notice, kNewsFile,
+            "it is " + FormatBytes(news.size()) + ": reading it delays the updater's window noticeably",
+            "keep the news under " + FormatBytes(kSlowNewsBytes));
+    } else if (news.empty()) {
+        Add(warnings, Severity::Notice, kNewsFile, "it is empty: players see an empty news box",
+            "write the news into text.txt");
+    }
+}
+
+void CheckPackage(const PackageFacts& facts, Warnings& warnings)
+{
+    if (!CheckTransfer(kPackageFile, facts.fetch, "Update fails for every player", warnings))
+        return;
+    switch (facts.outcome) {
+    case PackageOutcome::Complete:
+        if (facts.head.substr(0, 2) != "MZ") {
+            Add(warnings, Severity::Problem, kPackageFile,
+                "it is not a Windows executable (it does not start with MZ): players download it and it "
+                "fails to start",
+                "upload the self-extracting package itself, not an error page, an archive or a link");
+        }
+        break;
+    case PackageOutcome::TransferFailed:
+        break;
+    case PackageOutcome::NotWritten:
+        Add(warnings, Severity::Problem, kPackageFile,
+            "the checker could not write its temporary copy, so the package was not examined",
+            "free space in the temporary folder (TEMP), or skip the package with --no-package");
+        break;
+    case PackageOutcome::Incomplete:
+        Add(warnings, Severity::Problem, kPackageFile,
+            "the body stopped after " + FormatBytes(facts.received) +
+                " (a read failed or nothing came for 5 s): Update fails",
+            "check that the server sends the whole file without stalling");
+        break;
+    case PackageOutcome::Empty:
+        Add(warnings, Severity::Problem, kPackageFile, "it is empty: Update fails for every player",
+            "upload the package again, whole");
+        break;
+    case PackageOutcome::SizeMismatch:
+        Add(warnings, Severity::Problem, kPackageFile,
+            FormatBytes(facts.received) + " arrived, but Content-Length announced " +
+                (facts.fetch.contentLength ? FormatBytes(*facts.fetch.contentLength) : std::string("another size")) +
+                ": Update fails for every player",
+            "upload the package again, whole, and make sure no cache serves an old size");
+        break;
+    }
+}
+
+void CheckSignature(const SignatureFacts& facts, Warnings& warnings)
+{
+    switch (facts.state) {
+    case SignatureState::NotChecked:
+    case SignatureState::Verified:
+        break;
+    case SignatureState::Missing:
+        if (CheckTransfer(kSignatureFile, facts.fetch, "Update fails for every player", warnings)) {
+            Add(warnings, Severity::Problem, kSignatureFile,
+                "its body could not be read whole: Update fails for every player",
+                "check that the server sends the whole file");
+        }
+        break;
+    case SignatureState::TooLarge:
+        Add(warnings, Severity::Problem, kSignatureFile,
+            "it is larger than any signature: Update fails for every player",
+            "upload the signature that openssl dgst -sha256 -sign writes for update.exe");
+        break;
+    case SignatureState::Invalid:
+        Add(warnings, Severity::Problem, kSignatureFile,
+            "it does not verify update.exe with the key: Update fails for every player",
+            "sign the package as uploaded (openssl dgst -sha256 -sign private.pem -out update.exe.sig "
+            "update.exe) with the key the updater was built with, and upload both");
+        break;
+    }
+}
+
+int ExitStatus(const Warnings& warnings)
+{
+    bool problem = std::any_of(warnings.begin(), warnings.end(),
+                               [](const Warning& w) { return w.severity == Severity::Problem; });
+    return problem ? 1 : 0;
+}
+
+std::optional<size_t> FindInvalidCp932(std::string_view bytes)
+{
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (IsCp932Single(c))
+            continue;
+        if (!IsCp932Lead(c) || i + 1 >= bytes.size() || !IsCp932Trail(static_cast<unsigned char>(bytes[i + 1])))
+            return i;
+        ++i;
+    }
+    return std::nullopt;
+}
+
+bool LooksLikeUtf8(std::string_view bytes)
+{
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
+        return true;
+    bool beyondAscii = false;
+    for (size_t i = 0; i < bytes.size();) {
+        size_t length = Utf8SequenceLength(bytes, i);
+        if (length == 0)
+            return false;
+        beyondAscii = beyondAscii || length > 1;
+        i += length;
+    }
+    return beyondAscii;
+}
+
+std::string EscapeBytes(std::string_view bytes)
+{
+    std::string text;
+    for (char byte : bytes) {
+        auto c = static_cast<unsigned char>(byte);
+        if (c == '\r')
+            text += "\\r";
+        else if (c == '\n')
+            text += "\\n";
+        else if (c == '\t')
+            text += "\\t";
+        else if (c == '\\')
+            text += "\\\\";
+        else if (c < 0x20 || c >= 0x7F)
+            text += "\\x" + Hex(c).substr(2);
+        else
+            text += byte;
+    }
+    return text;
+}
+
+std::string FormatBytes(uint64_t bytes)
+{
+    return WithSeparators(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+std::string FormatProgress(uint64_t received, std::optional<uint64_t> total)
+{
+    if (!total || *total == 0)
+        return FormatBytes(received);
+    auto percent = static_cast<unsigned>(std::min(100.0, 100.0 * static_cast<double>(received) /
+                                                            static_cast<double>(*total)));
+    return WithSeparators(received) + " of " + FormatBytes(*total) + " (" + std::to_string(percent) + "%)";
+}

@@ -1,0 +1,109 @@
+// What the checker makes of what it fetched: the rules that turn the facts of
+// each server file into warnings, each naming its cause and its fix. Pure
+// logic, no platform calls; the texts are ASCII.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// How one transfer ended, as the updater's transfers report it.
+enum class FetchError { None, BadUrl, Unreachable, Certificate, InsecureRedirect, TooManyRedirects, HttpStatus };
+
+struct FetchFacts {
+    std::string requestedUrl;
+    std::string finalUrl; // after redirects
+    unsigned status = 0;  // 0 when there was no HTTP answer
+    FetchError error = FetchError::None;
+    unsigned long systemError = 0;
+    std::optional<uint64_t> contentLength;
+};
+
+enum class Severity {
+    Problem, // players meet something wrong: the check fails
+    Notice,  // worth knowing, but players are served
+};
+
+struct Warning {
+    Severity severity;
+    std::string file; // the server file it concerns
+    std::string cause;
+    std::string fix;
+};
+using Warnings = std::vector<Warning>;
+
+// News from this size on delays the window noticeably: the updater reads it,
+// 1 KiB at a time, before the window shows. A first figure, to be replaced by
+// a measured one.
+inline constexpr size_t kSlowNewsBytes = 64 * 1024;
+
+struct VersionFacts {
+    FetchFacts fetch;
+    bool read = false; // the first read of the body succeeded
+    std::string body;  // that read: all the updater looks at
+};
+
+struct NewsFacts {
+    FetchFacts fetch;
+    std::string news;            // as FetchNews returned it
+    bool definedInCp932 = true;  // the platform converts every character
+    size_t cap = 0;              // the updater's news cap
+};
+
+enum class PackageOutcome {
+    Complete,       // the whole body arrived
+    TransferFailed, // see fetch
+    NotWritten,     // the checker could not write its temporary copy
+    Incomplete,     // a read failed or timed out before the body ended
+    Empty,
+    SizeMismatch,   // the body's size differs from Content-Length
+};
+
+struct PackageFacts {
+    FetchFacts fetch;
+    PackageOutcome outcome = PackageOutcome::TransferFailed;
+    uint64_t received = 0;
+    std::string head; // the first bytes of a complete package
+};
+
+enum class SignatureState {
+    NotChecked, // no key: players' updaters do not check either
+    Verified,
+    Missing,    // see fetch
+    TooLarge,
+    Invalid,    // does not verify with the key
+};
+
+struct SignatureFacts {
+    SignatureState state = SignatureState::NotChecked;
+    FetchFacts fetch;
+};
+
+// Each adds the warnings about one server file.
+void CheckVersionFile(const VersionFacts& facts, Warnings& warnings);
+// latest against the version of the game the publisher named, if any.
+void CheckVersions(int latest, std::optional<int> game, Warnings& warnings);
+void CheckNews(const NewsFacts& facts, Warnings& warnings);
+void CheckPackage(const PackageFacts& facts, Warnings& warnings);
+void CheckSignature(const SignatureFacts& facts, Warnings& warnings);
+
+// 0 when players are served well (notices at most), 1 when any problem.
+int ExitStatus(const Warnings& warnings);
+
+// Text analysis of the news bytes.
+// The offset of the first byte that does not fit code page 932's structure
+// (single bytes, or a lead byte with a trail byte), if any.
+std::optional<size_t> FindInvalidCp932(std::string_view bytes);
+// True for a byte-order mark, or for valid UTF-8 with characters beyond ASCII.
+bool LooksLikeUtf8(std::string_view bytes);
+
+// Bytes shown as ASCII text: printable characters as they are, others as
+// \r, \n, \t or \xNN.
+std::string EscapeBytes(std::string_view bytes);
+
+// "1,234,567 bytes"
+std::string FormatBytes(uint64_t bytes);
+// "1,234 of 5,000 bytes (24%)", or "1,234 bytes" when the total is unknown.
+std::string FormatProgress(uint64_t received, std::optional<uint64_t> total);

@@ -1,0 +1,112 @@
+// updater_check: shows a publisher what the updater makes of an update
+// server, before players meet it.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "build_config.h"
+#include "check_args.h"
+#include "console_output.h"
+#include "package_signature.h"
+#include "server_check.h"
+#include "version_info.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+int UsageError(CConsoleOutput& err, const std::string& error)
+{
+    err.Write(FromAnsi("updater_check: " + error + "\n" + kCheckUsage + "\n"));
+    return kUsageError;
+}
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
+};
+using FileHandle = std::unique_ptr<void, HandleCloser>;
+
+// Key files are small; anything near the limit is not a key.
+constexpr DWORD kMaxKeyFileBytes = 64 * 1024;
+
+bool ReadKeyFile(const std::string& path, std::string& text)
+{
+    HANDLE opened = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return false;
+    FileHandle file(opened);
+    text.assign(kMaxKeyFileBytes, '\0');
+    DWORD read = 0;
+    if (!ReadFile(file.get(), text.data(), kMaxKeyFileBytes, &read, nullptr))
+        return false;
+    text.resize(read);
+    return true;
+}
+
+bool IsFile(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void PrintWarnings(CConsoleOutput& out, const Warnings& warnings)
+{
+    size_t problems = 0;
+    for (const Warning& warning : warnings) {
+        bool problem = warning.severity == Severity::Problem;
+        problems += problem;
+        out.Write(FromAnsi(std::string("\n") + (problem ? "PROBLEM " : "NOTICE  ") + warning.file + ": " +
+                           warning.cause + "\n        fix: " + warning.fix + "\n"));
+    }
+    if (problems)
+        out.Write(FromAnsi("\nFAILED: " + std::to_string(problems) + " problem(s) that players would meet\n"));
+    else
+        out.Write(L"\nOK: players are served as intended\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CConsoleOutput out(STD_OUTPUT_HANDLE);
+    CConsoleOutput err(STD_ERROR_HANDLE);
+    ParsedArguments parsed = ParseCheckArguments(std::vector<std::string>(argv + (argc > 0), argv + argc));
+    if (!parsed.options)
+        return UsageError(err, parsed.error);
+    const CheckOptions& options = *parsed.options;
+    if (options.help) {
+        out.Write(FromAnsi(std::string(kCheckUsage) + "\n"));
+        return 0;
+    }
+
+    ServerCheckSettings settings;
+    settings.baseUrl = options.url.value_or(BuiltInBaseUrl());
+    settings.package = options.package;
+    if (options.keyFile) {
+        if (!ReadKeyFile(*options.keyFile, settings.packageKey))
+            return UsageError(err, "cannot read the key file " + *options.keyFile);
+        if (!CPackageKey::FromPem(settings.packageKey))
+            return UsageError(err, *options.keyFile + " is not a PEM public key the updater takes "
+                                   "(RSA of 2048 to 4096 bits, or ECDSA P-256)");
+        settings.keyDescription = *options.keyFile;
+    } else {
+        settings.packageKey = BuiltInPackageKey();
+        settings.keyDescription = settings.packageKey.empty() ? "none: packages are not signed" : "built in";
+    }
+    if (options.game) {
+        if (!IsFile(*options.game))
+            return UsageError(err, "no such game file " + *options.game);
+        CVersionInfo game(*options.game);
+        game.ReadCurrent();
+        settings.game = game.m_nLocal;
+        settings.gameDescription = *options.game;
+    } else {
+        settings.gameDescription = "none given: no installed version assumed";
+    }
+
+    Warnings warnings = CheckServer(settings, out);
+    PrintWarnings(out, warnings);
+    return ExitStatus(warnings);
+}

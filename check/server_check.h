@@ -1,0 +1,21 @@
+// Fetches every file of the update directory with the updater's own code and
+// prints what it found and what a player would see.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "check_rules.h"
+#include "console_output.h"
+
+struct ServerCheckSettings {
+    std::string baseUrl;         // ends in "/"
+    std::string packageKey;      // PEM; empty: packages are not signed
+    std::string keyDescription;  // where the key came from, for the report
+    std::optional<int> game;     // the version of the game to compare with
+    std::string gameDescription; // its path, for the report
+    bool package = true;
+};
+
+// Prints the report and returns the warnings it ends with.
+Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out);
