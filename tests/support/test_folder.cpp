@@ -55,9 +55,14 @@ TestFolder::~TestFolder()
 
 std::vector<std::string> TestFolder::Entries() const
 {
+    return FolderEntries(m_path);
+}
+
+std::vector<std::string> FolderEntries(const std::string& path)
+{
     std::vector<std::string> names;
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((m_path + "\\*").c_str(), &entry);
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
     if (find == INVALID_HANDLE_VALUE)
         return names;
     do {

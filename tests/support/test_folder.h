@@ -23,6 +23,8 @@ private:
     std::string m_path;
 };
 
+// The names of the files and folders in a folder.
+std::vector<std::string> FolderEntries(const std::string& path);
 std::optional<std::string> ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 // The folder that holds the running test program, with a trailing backslash.

@@ -102,22 +102,6 @@ protected:
         EXPECT_EQ(FolderEntries(TempFolder()), std::vector<std::string>{}) << "left its temporary folder";
     }
 
-    static std::vector<std::string> FolderEntries(const std::string& path)
-    {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA entry;
-        HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
-        if (find == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            std::string name = entry.cFileName;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
-        return names;
-    }
-
     TestFolder folder;
 };
 

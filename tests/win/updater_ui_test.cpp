@@ -85,6 +85,18 @@ protected:
 
     bool StillRunning(DWORD forMs = 500) { return !updater->WaitForExit(forMs); }
 
+    // After a click on Update: the package arrived whole, the player agrees,
+    // the package starts and the updater closes.
+    void ExpectPackageInstalledAndStarted(const std::string& package)
+    {
+        HWND box = updater->WaitForWindow(kMessageCaption);
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), package));
+        Click(box, IDOK);
+        EXPECT_TRUE(updater->WaitForExit());
+        EXPECT_TRUE(WaitUntil([&] { return FileInFolder("package_ran.txt") == "0"; }));
+    }
+
     TestFolder folder;
     std::unique_ptr<ScriptServer> server = std::make_unique<ScriptServer>(UPDATER_TEST_PORT);
     std::unique_ptr<UpdaterProcess> updater;
@@ -305,12 +317,7 @@ TEST_P(SignedUpdateTest, StartsOnlyAVerifiedPackage)
     ASSERT_NE(dialog, nullptr);
     Click(dialog, IDC_UPDATE);
     if (c.installs) {
-        HWND box = updater->WaitForWindow(kMessageCaption);
-        ASSERT_NE(box, nullptr);
-        EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), package));
-        Click(box, IDOK);
-        EXPECT_TRUE(updater->WaitForExit());
-        EXPECT_TRUE(WaitUntil([&] { return FileInFolder("package_ran.txt") == "0"; }));
+        ExpectPackageInstalledAndStarted(package);
     } else {
         EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_NEWS) == L"ダウンロードに失敗しました"; }));
         EXPECT_EQ(updater->WaitForWindow(kMessageCaption, 1000), nullptr);
@@ -349,12 +356,7 @@ TEST_F(UpdaterTest, HttpsServerWithTrustedCertificateWorksAsHttp)
     EXPECT_EQ(ControlText(dialog, IDC_NEWS), kNewsShown);
     ASSERT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
     Click(dialog, IDC_UPDATE);
-    HWND box = updater->WaitForWindow(kMessageCaption);
-    ASSERT_NE(box, nullptr);
-    EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), package));
-    Click(box, IDOK);
-    EXPECT_TRUE(updater->WaitForExit());
-    EXPECT_TRUE(WaitUntil([&] { return FileInFolder("package_ran.txt") == "0"; }));
+    ExpectPackageInstalledAndStarted(package);
 }
 
 TEST_F(UpdaterTest, HttpsServerWithUntrustedCertificateIsUnreachable)
