@@ -2,12 +2,19 @@
 // that step alone. Prints one line of key=value pairs; exits non-zero when
 // the step failed.
 //
-//   bench_download updater BASE_URL     CDownloadJob("update.exe", BASE_URL).Run()
+//   bench_download updater BASE_URL     CDownloadJob("update.exe", BASE_URL, "").Run():
+//                                       no signature
+//   bench_download signed BASE_URL KEY  the same with the PEM public key in the
+//                                       file KEY: fetches update.exe.sig too,
+//                                       hashes while streaming, verifies
 //   bench_download bare BASE_URL        the same file through a bare WinINet loop
 //   bench_download bare-flush BASE_URL  the bare loop, then flushed to disk as
 //                                       CDownloadJob does before it renames
 //   bench_download steps BASE_URL       what the dialog does before it shows:
 //                                       version file, version resource, news
+//   bench_download hash MIB CHUNK       CSha256 over MIB MiB in memory, added
+//                                       CHUNK bytes at a time: what hashing the
+//                                       package costs, without the transfer
 //   bench_download probe BASE_URL CHUNK [nocache]
 //                                       the bare loop with CHUNK-byte reads and,
 //                                       with nocache, INTERNET_FLAG_NO_CACHE_WRITE:
@@ -18,12 +25,16 @@
 #include <psapi.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "package_signature.h"
 #include "update_source.h"
 #include "version_info.h"
 
@@ -93,13 +104,14 @@ bool BareDownload(const std::string& url, const char* fileName, bool flush, DWOR
     return ok;
 }
 
-int Download(const char* mode, const std::string& baseUrl, DWORD chunk = 1024, DWORD extraFlags = 0)
+int Download(const char* mode, const std::string& baseUrl, DWORD chunk = 1024, DWORD extraFlags = 0,
+             const std::string& packageKey = {})
 {
     DeleteFileA(kUpdatePackage);
     double start = Now();
     bool ok;
-    if (std::strcmp(mode, "updater") == 0)
-        ok = CDownloadJob(kUpdatePackage, baseUrl).Run() == 0;
+    if (std::strcmp(mode, "updater") == 0 || std::strcmp(mode, "signed") == 0)
+        ok = CDownloadJob(kUpdatePackage, baseUrl, packageKey).Run() == 0;
     else
         ok = BareDownload(baseUrl + kUpdatePackage, kUpdatePackage, std::strcmp(mode, "bare-flush") == 0, chunk,
                           extraFlags);
@@ -130,6 +142,21 @@ int Steps(const std::string& baseUrl)
     return ok ? 0 : 1;
 }
 
+int Hash(long mebibytes, long chunk)
+{
+    std::vector<char> data(static_cast<size_t>(chunk), '\x5a');
+    long long total = mebibytes * 1024LL * 1024LL;
+    double start = Now();
+    CSha256 digest;
+    bool ok = digest.IsReady();
+    for (long long done = 0; ok && done < total; done += chunk)
+        ok = digest.Add(data.data(), static_cast<size_t>(std::min<long long>(chunk, total - done)));
+    ok = ok && digest.Finish().has_value();
+    double seconds = Now() - start;
+    std::printf("ok=%d seconds=%.6f bytes=%lld\n", ok ? 1 : 0, seconds, total);
+    return ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -137,6 +164,19 @@ int main(int argc, char** argv)
     if (argc == 3 && (std::strcmp(argv[1], "updater") == 0 || std::strcmp(argv[1], "bare") == 0 ||
                       std::strcmp(argv[1], "bare-flush") == 0))
         return Download(argv[1], argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "signed") == 0) {
+        std::ifstream file(argv[3], std::ios::binary);
+        std::string key(std::istreambuf_iterator<char>(file), {});
+        if (file && !key.empty())
+            return Download(argv[1], argv[2], 1024, 0, key);
+        std::fprintf(stderr, "bench_download: cannot read the key %s\n", argv[3]);
+        return 2;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "hash") == 0) {
+        long mebibytes = std::strtol(argv[2], nullptr, 10), chunk = std::strtol(argv[3], nullptr, 10);
+        if (mebibytes >= 1 && mebibytes <= 1024 && chunk >= 1 && chunk <= 16 * 1024 * 1024)
+            return Hash(mebibytes, chunk);
+    }
     if (argc == 3 && std::strcmp(argv[1], "steps") == 0)
         return Steps(argv[2]);
     if ((argc == 4 || (argc == 5 && std::strcmp(argv[4], "nocache") == 0)) && std::strcmp(argv[1], "probe") == 0) {
@@ -145,6 +185,8 @@ int main(int argc, char** argv)
             return Download(argv[1], argv[2], static_cast<DWORD>(chunk), argc == 5 ? INTERNET_FLAG_NO_CACHE_WRITE : 0);
     }
     std::fprintf(stderr, "usage: bench_download updater|bare|bare-flush|steps BASE_URL\n"
+                         "       bench_download signed BASE_URL KEY_PEM_FILE\n"
+                         "       bench_download hash MIB CHUNK\n"
                          "       bench_download probe BASE_URL CHUNK [nocache]\n");
     return 2;
 }

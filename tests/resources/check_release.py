@@ -2,7 +2,10 @@
 """Checks the shipped 32-bit program: its PE header, the DLLs it imports and
 every resource the code and Windows rely on.
 
-Usage: check_release.py [--tool-prefix PREFIX] EXE
+Usage: check_release.py [--tool-prefix PREFIX] [--checker CHECKER_EXE] EXE
+
+With --checker it also checks the server checker built beside it: a 32-bit
+console program importing only DLLs that ship with Windows.
 
 The PE and its .rsrc section are read directly; the binutils objdump named by
 PREFIX (default: $UPDATER_TOOL_PREFIX or i686-w64-mingw32-) gives a second
@@ -24,6 +27,7 @@ import xml.etree.ElementTree as ET
 PE32_MAGIC = 0x10B
 MACHINE_I386 = 0x14C
 SUBSYSTEM_WINDOWS_GUI = 2
+SUBSYSTEM_WINDOWS_CUI = 3
 
 # DLLs every supported Windows ships; anything else (libgcc, libstdc++,
 # winpthread, the UCRT forwarders) would keep the program from starting on a
@@ -33,6 +37,10 @@ ALLOWED_DLLS = {
     'wininet.dll', 'version.dll', 'advapi32.dll', 'msvcrt.dll', 'ole32.dll',
     'crypt32.dll', 'bcrypt.dll',  # since Windows Vista
 }
+# The updater needs these only after a click (to start a program, to check a
+# signed package): loaded on first call, never at start, where each DLL costs
+# start-up time.
+DELAY_LOADED_DLLS = {'shell32.dll', 'crypt32.dll', 'bcrypt.dll'}
 
 JAPANESE = 0x0411
 NEUTRAL = 0x0000
@@ -182,16 +190,44 @@ class PE:
                     break
                 dlls.append(self.cstring(desc[3]))
                 off += 20
-        rva, size = self.directory(13)   # delay-load imports count too
+        return dlls
+
+    def delay_imported_dlls(self):
+        """DLLs loaded on first call. GNU ld leaves the delay-import directory
+        empty; the descriptors that dlltool's delay-load libraries put among
+        the code are found by their shape: RVA-based, the DLL name a *.dll
+        string, the module handle, address and name tables inside the image,
+        the last three fields zero."""
+        found = []
+        rva, size = self.directory(13)
         if rva:
             off = self.offset(rva)
             while True:
                 desc = struct.unpack_from('<8I', self.data, off)
                 if not any(desc):
                     break
-                dlls.append(self.cstring(desc[1]))
+                found.append(desc)
                 off += 32
-        return dlls
+        for _, _, _, raw_ptr, raw_size in self.sections:
+            for at in range(raw_ptr, raw_ptr + raw_size - 31, 4):
+                desc = struct.unpack_from('<8I', self.data, at)
+                if desc[0] == 1 and desc[5:] == (0, 0, 0) and self.is_delay_descriptor(desc) and desc not in found:
+                    found.append(desc)
+        return [self.cstring(desc[1]) for desc in found]
+
+    def is_delay_descriptor(self, desc):
+        try:
+            if not all(desc[1:5]) or not re.fullmatch(r'[A-Za-z0-9_-]+\.dll', self.cstring(desc[1]), re.I):
+                return False
+            self.offset(desc[2])
+            self.offset(desc[3])
+            wide = self.magic == 0x20B
+            first = struct.unpack_from('<Q' if wide else '<I', self.data, self.offset(desc[4]))[0]
+            if first >> (63 if wide else 31):
+                return True   # imported by ordinal
+            return first != 0 and re.fullmatch(r'[A-Za-z_][A-Za-z0-9_@]*', self.cstring(first + 2)) is not None
+        except (FormatError, ValueError, struct.error):
+            return False
 
     def resources(self):
         """Returns {(type, name, language): bytes}; names are ints or strings."""
@@ -369,15 +405,36 @@ def objdump_dlls(exe, prefix):
     return re.findall(r'DLL Name:\s*(\S+)', out), None
 
 
-def check_imports(c, pe, exe, prefix):
+def check_imports(c, pe, exe, prefix, what='', delay_loaded=None):
     dlls = pe.imported_dlls()
-    c.check(dlls, 'import table: no imported DLLs found')
-    for dll in dlls:
-        c.check(dll.lower() in ALLOWED_DLLS, f'imports {dll}, which is not on the list of DLLs every Windows ships')
+    delayed = pe.delay_imported_dlls()
+    c.check(dlls, f'{what}import table: no imported DLLs found')
+    for dll in dlls + delayed:
+        c.check(dll.lower() in ALLOWED_DLLS, f'{what}imports {dll}, which is not on the list of DLLs every Windows ships')
+    if delay_loaded is not None:
+        for dll in sorted(delay_loaded):
+            c.check(dll not in (d.lower() for d in dlls), f'{what}loads {dll} at start; it is needed only after a click')
+        c.equal(sorted(d.lower() for d in delayed), sorted(delay_loaded), f'{what}delay-loaded DLLs')
     listed, error = objdump_dlls(exe, prefix)
     if c.check(error is None, error):
         c.equal(sorted(d.lower() for d in listed), sorted(d.lower() for d in dlls),
-                'imported DLLs as objdump lists them')
+                f'{what}imported DLLs as objdump lists them')
+
+
+def check_checker(c, exe, prefix):
+    """The publisher's server checker, shipped beside the updater: a 32-bit
+    console program that needs nothing beyond Windows either."""
+    what = f'{os.path.basename(exe)}: '
+    try:
+        with open(exe, 'rb') as f:
+            pe = PE(f.read())
+    except (OSError, FormatError, struct.error, ValueError) as e:
+        c.check(False, f'{what}cannot read: {e}')
+        return
+    c.equal(hex(pe.magic), hex(PE32_MAGIC), f'{what}optional header magic (PE32)')
+    c.equal(hex(pe.machine), hex(MACHINE_I386), f'{what}machine (Intel 80386)')
+    c.equal(pe.subsystem, SUBSYSTEM_WINDOWS_CUI, f'{what}subsystem (Windows console)')
+    check_imports(c, pe, exe, prefix, what)
 
 
 def check_inventory(c, res):
@@ -538,6 +595,7 @@ def check_manifest(c, res):
 def main(argv):
     parser = argparse.ArgumentParser(description='Checks the release build of updater_Orvantis.')
     parser.add_argument('exe')
+    parser.add_argument('--checker', help='also check this build of updater_check.exe')
     parser.add_argument('--tool-prefix', default=os.environ.get('UPDATER_TOOL_PREFIX', 'i686-w64-mingw32-'),
                         help='binutils prefix for objdump (default: $UPDATER_TOOL_PREFIX or i686-w64-mingw32-)')
     args = parser.parse_args(argv)
@@ -552,13 +610,15 @@ def main(argv):
 
     c = Checker()
     check_header(c, pe)
-    check_imports(c, pe, args.exe, args.tool_prefix)
+    check_imports(c, pe, args.exe, args.tool_prefix, delay_loaded=DELAY_LOADED_DLLS)
     check_inventory(c, res)
     check_icons(c, res)
     check_dialogs(c, res)
     check_strings(c, res)
     check_version(c, res)
     check_manifest(c, res)
+    if args.checker:
+        check_checker(c, args.checker, args.tool_prefix)
 
     for failure in c.failures:
         print(f'FAIL {failure}')
