@@ -123,6 +123,8 @@ TEST_F(SecureChannel, RedirectFromHttpsToHttpIsRefused)
     ServeFiles(server, "/moved/");
     RedirectFiles(server, "http://127.0.0.1:28471/moved/");
     ExpectTransfers(kTrustedBase, TransferError::InsecureRedirect);
+    for (const HttpRequest& request : server.Requests())
+        EXPECT_EQ(request.path.rfind("/moved/", 0), std::string::npos) << "followed to plain http";
 }
 
 TEST_F(SecureChannel, RedirectFromHttpToHttpsIsFollowedWithItsCertificateChecked)
