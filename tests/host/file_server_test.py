@@ -1,94 +1,69 @@
 #!/usr/bin/env python3
-"""The local file server of scripts/run and bench/run: what it serves, what
-it refuses, what it logs, and that it ends by itself.
-
-    file_server_test.py PATH/TO/file_server.py
+"""The local file server of scripts/run and bench/run: what it serves and
+refuses, the log bench/run counts requests in, and that it ends by itself.
+Usage: file_server_test.py PATH/TO/file_server.py
 """
 import http.client
-import os
+import pathlib
 import re
 import signal
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 SERVER = None
 
 
 class FileServerTest(unittest.TestCase):
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        top = pathlib.Path(folder.name)
+        self.root, self.log = top / "root", top / "server.log"
+        (self.root / "update").mkdir(parents=True)
+        (self.root / "update" / "text.txt").write_bytes(b"news\r\n")
+        (top / "secret.txt").write_bytes(b"outside")
+        (self.root / "update" / "link.txt").symlink_to(top / "secret.txt")
+
     def start(self, *arguments):
-        """The server on a free port, and that port once it listens."""
-        process = subprocess.Popen([sys.executable, SERVER, "--root", self.root, "--port", "0", *arguments],
-                                   stderr=subprocess.PIPE, text=True)
-        self.addCleanup(process.stderr.close)
-        self.addCleanup(process.wait)
-        self.addCleanup(process.kill)
+        """The server on a free port, with the process and that port."""
+        process = subprocess.Popen([sys.executable, SERVER, "--root", self.root, "--port", "0", "--log", self.log,
+                                    *arguments], stderr=subprocess.PIPE, text=True)
+        for cleanup in (process.stderr.close, process.wait, process.kill):
+            self.addCleanup(cleanup)
         match = re.search(r"http://127\.0\.0\.1:(\d+)/", process.stderr.readline())
         self.assertTrue(match, "the server named no port")
         return process, int(match.group(1))
 
-    def setUp(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        self.root = os.path.join(folder.name, "root")
-        os.makedirs(os.path.join(self.root, "update"))
-        with open(os.path.join(self.root, "update", "text.txt"), "wb") as file:
-            file.write(b"news\r\n")
-        with open(os.path.join(folder.name, "secret.txt"), "wb") as file:
-            file.write(b"outside")
-        os.symlink(os.path.join(folder.name, "secret.txt"), os.path.join(self.root, "update", "link.txt"))
-        self.log = os.path.join(folder.name, "server.log")
-
     def test_serves_files_under_root_only(self):
-        _, port = self.start("--log", self.log)
-        cases = [
-            ("GET", "/update/text.txt", 200, b"news\r\n"),
-            ("HEAD", "/update/text.txt", 200, b""),
-            ("GET", "/update/text.txt?v=2", 200, b"news\r\n"),
-            ("GET", "/update/missing.txt", 404, None),
-            ("GET", "/update", 404, None),
-            ("GET", "/update/../../secret.txt", 404, None),
-            ("GET", "/%2e%2e/secret.txt", 404, None),
-            ("GET", "/update/link.txt", 404, None),
-            ("GET", "update/text.txt", 404, None),
-            ("POST", "/update/text.txt", 501, None),
-        ]
-        for method, path, status, body in cases:
-            with self.subTest(method=method, path=path):
+        _, port = self.start()
+        # A missing file, a folder, and three ways out of the root: up, encoded up, a link.
+        refused = ["/update/missing.txt", "/update", "/update/../../secret.txt", "/%2e%2e/secret.txt",
+                   "/update/link.txt"]
+        cases = [("/update/text.txt", 200)] + [(path, 404) for path in refused]
+        for path, status in cases:
+            with self.subTest(path=path):
                 connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
-                connection.request(method, path)
+                self.addCleanup(connection.close)
+                connection.request("GET", path)
                 response = connection.getresponse()
-                data = response.read()
-                connection.close()
                 self.assertEqual(response.status, status)
-                if body is not None:
-                    self.assertEqual(data, body)
-                    self.assertEqual(response.getheader("Content-Length"), "6")
-                self.assertNotIn(b"outside", data)
-        with open(self.log) as log:
-            self.assertEqual(log.read().splitlines(),
-                             [f"{method} {path} {status}" for method, path, status, _ in cases])
+                if status == 200:
+                    self.assertEqual((response.read(), response.getheader("Content-Length")), (b"news\r\n", "6"))
+        self.assertEqual(self.log.read_text().splitlines(), [f"GET {path} {status}" for path, status in cases])
 
     def test_ends_by_itself_after_its_lifetime(self):
-        process, _ = self.start("--lifetime", "1", "--log", self.log)
-        started = time.monotonic()
-        process.wait(timeout=20)
+        process, _ = self.start("--lifetime", "1")
+        process.wait(timeout=10)
         self.assertEqual(process.returncode, -signal.SIGALRM)
-        self.assertLess(time.monotonic() - started, 10)
 
     def test_refuses_bad_settings(self):
-        cases = [
-            ["--root", self.root, "--port", "65536"],
-            ["--root", self.root, "--port", "-1"],
-            ["--root", self.root, "--port", "0", "--lifetime", "0"],
-            ["--root", os.path.join(self.root, "update", "text.txt"), "--port", "0"],
-            ["--port", "0"],
-        ]
-        for arguments in cases:
+        for arguments in (["--port", "65536"], ["--port", "-1"], ["--port", "0", "--lifetime", "0"],
+                          ["--root", self.root / "update" / "text.txt", "--port", "0"]):
             with self.subTest(arguments=arguments):
-                result = subprocess.run([sys.executable, SERVER, *arguments], capture_output=True, timeout=20)
+                result = subprocess.run([sys.executable, SERVER, "--root", self.root, *arguments],
+                                        capture_output=True, timeout=20)
                 self.assertEqual(result.returncode, 2)
 
 

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -227,27 +226,6 @@ TEST_F(UpdaterTest, UpdateDownloadsAsksAndStartsPackage)
     EXPECT_FALSE(FileInFolder("game_args.txt"));
 }
 
-TEST_F(UpdaterTest, FailedDownloadStartsNothingAndStaysOpen)
-{
-    InstallGame();
-    const std::string stalePackage = PackageProgram();
-    ASSERT_TRUE(WriteWholeFile(folder.Path() + "\\update.exe", stalePackage));
-    server->OnFile(kPackagePath, "<html>gone</html>", 404);
-    HWND dialog = Start();
-    ASSERT_NE(dialog, nullptr);
-    Click(dialog, IDC_UPDATE);
-    EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_NEWS) == L"ダウンロードに失敗しました"; }));
-    EXPECT_EQ(updater->WaitForWindow(kMessageCaption, 1000), nullptr);
-    EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
-    EXPECT_TRUE(StillRunning());
-    EXPECT_FALSE(FileInFolder("package_ran.txt"));
-    EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), stalePackage));
-
-    Click(dialog, IDC_QUIT);
-    EXPECT_TRUE(updater->WaitForExit());
-    EXPECT_FALSE(FileInFolder("package_ran.txt"));
-}
-
 TEST_F(UpdaterTest, StalledServerDelaysStartByTimeoutsOnly)
 {
     InstallGame();
@@ -264,49 +242,30 @@ TEST_F(UpdaterTest, StalledServerDelaysStartByTimeoutsOnly)
     EXPECT_FALSE(ControlEnabled(dialog, IDC_UPDATE));
 }
 
-TEST_F(UpdaterTest, DownloadStalledMidBodyReportsFailure)
-{
-    InstallGame();
-    const std::string stalePackage = PackageProgram();
-    ASSERT_TRUE(WriteWholeFile(folder.Path() + "\\update.exe", stalePackage));
-    server->On(kPackagePath, [](ScriptConnection& c, const HttpRequest&) {
-        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n");
-        c.Send(PackageBytes(5000, 31));
-        c.Pause(60000);
-    });
-    HWND dialog = Start();
-    ASSERT_NE(dialog, nullptr);
-    Click(dialog, IDC_UPDATE);
-    EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_NEWS) == L"ダウンロードに失敗しました"; },
-                          20000));
-    EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
-    EXPECT_TRUE(StillRunning());
-    EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), stalePackage));
-    EXPECT_FALSE(FileInFolder("update.exe.part"));
-    EXPECT_FALSE(FileInFolder("package_ran.txt"));
-}
-
-// Builds with a package key built in: the package starts only when its
-// signature verifies; anything else is the failed download the player can retry.
-struct SignedUpdateCase {
+// What a click on Update leads to, by build and server: the package starts
+// only when it arrived whole (and, with a key built in, verified); anything
+// else is a failed download the player can retry, with nothing started.
+struct UpdateCase {
     const char* name;
-    const char* signature; // file in the test crypto folder, or nullptr for none on the server
-    bool changePackage;
+    const char* build;     // the updater build put in place
+    const char* signature; // served from the test crypto folder, or nullptr for none
+    bool changePackage;    // one byte of the package changed in transit
+    int packageStatus;
     bool installs;
 };
 
-class SignedUpdateTest : public UpdaterTest, public testing::WithParamInterface<SignedUpdateCase> {};
+class UpdateTest : public UpdaterTest, public testing::WithParamInterface<UpdateCase> {};
 
-TEST_P(SignedUpdateTest, StartsOnlyAVerifiedPackage)
+TEST_P(UpdateTest, StartsOnlyAWholeVerifiedPackage)
 {
-    const SignedUpdateCase& c = GetParam();
-    UseBuild("updater_signed.exe");
+    const UpdateCase& c = GetParam();
+    UseBuild(c.build);
     InstallGame();
     const std::string package = PackageProgram();
     std::string served = package;
     if (c.changePackage)
         served[served.size() / 2] ^= 0x01;
-    server->OnFile(kPackagePath, served);
+    server->OnFile(kPackagePath, served, c.packageStatus);
     if (c.signature)
         server->OnFile(kPackagePath + ".sig",
                        ReadWholeFile(std::string(UPDATER_TEST_CRYPTO_DIR) + c.signature).value());
@@ -315,49 +274,33 @@ TEST_P(SignedUpdateTest, StartsOnlyAVerifiedPackage)
 
     HWND dialog = Start();
     ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  1.05");
+    EXPECT_EQ(ControlText(dialog, IDC_NEWS), kNewsShown);
     Click(dialog, IDC_UPDATE);
     if (c.installs) {
         ExpectPackageInstalledAndStarted(package);
-    } else {
-        EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_NEWS) == L"ダウンロードに失敗しました"; }));
-        EXPECT_EQ(updater->WaitForWindow(kMessageCaption, 1000), nullptr);
-        EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
-        EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), stalePackage));
-        EXPECT_FALSE(FileInFolder("update.exe.part"));
-        EXPECT_FALSE(FileInFolder("package_ran.txt"));
+        return;
     }
+    EXPECT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_NEWS) == L"ダウンロードに失敗しました"; }));
+    EXPECT_EQ(updater->WaitForWindow(kMessageCaption, 1000), nullptr);
+    EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
+    EXPECT_TRUE(StillRunning());
+    EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), stalePackage));
+    EXPECT_FALSE(FileInFolder("update.exe.part"));
+    Click(dialog, IDC_QUIT);
+    EXPECT_TRUE(updater->WaitForExit());
+    EXPECT_FALSE(FileInFolder("package_ran.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Packages, SignedUpdateTest,
-    testing::Values(SignedUpdateCase{"verified", "test_package.rsa2048.sig", false, true},
-                    SignedUpdateCase{"changed", "test_package.rsa2048.sig", true, false},
-                    SignedUpdateCase{"another key", "test_package.other.sig", false, false},
-                    SignedUpdateCase{"no signature", nullptr, false, false}),
-    [](const testing::TestParamInfo<SignedUpdateCase>& info) {
-        std::string name = info.param.name;
-        for (char& ch : name)
-            if (!isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return name;
-    });
-
-// Builds for an https server, in front of the same scripted server: one with
-// a certificate the platform trusts, one with a certificate it does not.
-TEST_F(UpdaterTest, HttpsServerWithTrustedCertificateWorksAsHttp)
-{
-    UseBuild("updater_https.exe");
-    InstallGame();
-    const std::string package = PackageProgram();
-    server->OnFile(kPackagePath, package);
-    HWND dialog = Start();
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  1.05");
-    EXPECT_EQ(ControlText(dialog, IDC_NEWS), kNewsShown);
-    ASSERT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
-    Click(dialog, IDC_UPDATE);
-    ExpectPackageInstalledAndStarted(package);
-}
+    Builds, UpdateTest,
+    testing::Values(UpdateCase{"package_not_found", "updater_Orvantis.exe", nullptr, false, 404, false},
+                    UpdateCase{"https_trusted_certificate", "updater_https.exe", nullptr, false, 200, true},
+                    UpdateCase{"signed_and_verified", "updater_signed.exe", "test_package.rsa2048.sig", false, 200,
+                               true},
+                    UpdateCase{"signed_but_changed", "updater_signed.exe", "test_package.rsa2048.sig", true, 200,
+                               false}),
+    [](const testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
 
 TEST_F(UpdaterTest, HttpsServerWithUntrustedCertificateIsUnreachable)
 {
