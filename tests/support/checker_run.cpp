@@ -12,10 +12,6 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<void, HandleCloser>;
 
-struct EnvironmentFreer {
-    void operator()(char* block) const noexcept { FreeEnvironmentStringsA(block); }
-};
-
 // A file the child writes to as its standard handle.
 Handle InheritableFile(const std::string& path)
 {
@@ -25,25 +21,18 @@ Handle InheritableFile(const std::string& path)
     return Handle(file == INVALID_HANDLE_VALUE ? nullptr : file);
 }
 
-bool StartsWithNoCase(const char* entry, const char* prefix)
-{
-    return _strnicmp(entry, prefix, strlen(prefix)) == 0;
-}
-
 // This process's environment with TMP and TEMP pointing at folder.
 std::vector<char> EnvironmentWithTemp(const std::string& folder)
 {
     std::vector<char> block;
-    std::unique_ptr<char, EnvironmentFreer> current(GetEnvironmentStringsA());
-    for (const char* entry = current.get(); entry && *entry; entry += strlen(entry) + 1) {
-        if (!StartsWithNoCase(entry, "TMP=") && !StartsWithNoCase(entry, "TEMP="))
+    char* current = GetEnvironmentStringsA();
+    for (const char* entry = current; entry && *entry; entry += strlen(entry) + 1) {
+        if (_strnicmp(entry, "TMP=", 4) != 0 && _strnicmp(entry, "TEMP=", 5) != 0)
             block.insert(block.end(), entry, entry + strlen(entry) + 1);
     }
-    for (const char* name : {"TMP=", "TEMP="}) {
-        std::string entry = name + folder;
-        block.insert(block.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
-    }
-    block.push_back('\0');
+    FreeEnvironmentStringsA(current);
+    const std::string temp = "TMP=" + folder + '\0' + "TEMP=" + folder + '\0' + '\0';
+    block.insert(block.end(), temp.begin(), temp.end());
     return block;
 }
 
@@ -74,7 +63,6 @@ std::optional<CheckerRun> RunChecker(const std::string& arguments, const std::st
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = nullptr;
         startup.hStdOutput = output.get();
         startup.hStdError = errors.get();
         std::string program = ProgramFolder() + "updater_check.exe";
