@@ -2,8 +2,8 @@
 //
 // Built again with BARE_IMPORT_<DLL> for some of COMCTL32 (with the common
 // controls set up as the updater does), SHELL32, WININET, VERSION, CRYPT32
-// and BCRYPT, it also imports those DLLs (at start, or delay-loaded, as the
-// build links them); BARE_WITH_IMPORTS means all of them. With
+// and BCRYPT, it also imports those DLLs; BARE_WITH_IMPORTS means all of
+// them. With
 // BARE_UPDATER_TEMPLATE as well, the dialog is the updater's own, from its
 // resource script. None fetches or reads anything, so each step from one
 // build to the next, and on to the updater, shows what that part of the

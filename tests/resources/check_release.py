@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Checks the shipped 32-bit program as a player's Windows meets it: its PE
-header, the DLLs it loads and when, and its resources as the resource
+header, the DLLs it loads, and its resources as the resource
 compiler built them; with --checker, also the server checker beside it.
 Every mismatch is listed; the exit status is 0 only when all checks pass.
 
@@ -8,7 +8,6 @@ Usage: check_release.py [--checker CHECKER_EXE] EXE
 """
 import argparse
 import os
-import re
 import struct
 import sys
 import xml.etree.ElementTree as ET
@@ -24,11 +23,6 @@ ALLOWED_DLLS = {
     'wininet.dll', 'version.dll', 'advapi32.dll', 'msvcrt.dll', 'ole32.dll',
     'crypt32.dll', 'bcrypt.dll',  # since Windows Vista
 }
-# The updater needs these only after a click (to start a program, to check a
-# signed package): loaded on first call, never at start, where each DLL costs
-# start-up time.
-DELAY_LOADED_DLLS = {'shell32.dll', 'crypt32.dll', 'bcrypt.dll'}
-
 JAPANESE, NEUTRAL = 0x0411, 0x0000
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 
@@ -149,30 +143,6 @@ class PE:
             dlls.append(self.cstring(self.u32(off + 12)))
             off += 20
         return dlls
-
-    def delay_imported_dlls(self):
-        """DLLs loaded on first call. GNU ld leaves the delay-import directory
-        empty, so the descriptors that dlltool's delay-load libraries put among
-        the code are found by their shape: RVA-based, the DLL name a *.dll
-        string, the module handle, address and name tables inside the image,
-        the last three fields zero."""
-        found = []
-        for _, _, raw_ptr, raw_size in self.sections:
-            for at in range(raw_ptr, raw_ptr + raw_size - 31, 4):
-                desc = struct.unpack_from('<8I', self.data, at)
-                if desc[0] == 1 and desc[5:] == (0, 0, 0) and desc not in found and self.is_delay_descriptor(desc):
-                    found.append(desc)
-        return [self.cstring(desc[1]) for desc in found]
-
-    def is_delay_descriptor(self, desc):
-        try:
-            if not all(desc[1:5]) or not re.fullmatch(r'[A-Za-z0-9_-]+\.dll', self.cstring(desc[1]), re.I):
-                return False
-            self.offset(desc[2]), self.offset(desc[3])
-            first = self.u32(self.offset(desc[4]))   # the first name: an ordinal (top bit), or a hint and a name
-            return bool(first >> 31 or first and re.fullmatch(r'[A-Za-z_][A-Za-z0-9_@]*', self.cstring(first + 2)))
-        except (FormatError, ValueError, struct.error):
-            return False
 
     def resources(self):
         """Returns {(type, name, language): bytes}; names are ints or strings."""
@@ -302,19 +272,14 @@ class Checker:
                            f'found {show(key, found)}')
 
 
-def check_program(c, pe, res, subsystem, delay_loaded):
+def check_program(c, pe, res, subsystem):
     c.table('', {'magic': pe.magic, 'machine': pe.machine, 'subsystem': pe.subsystem},
             {'magic': PE32_MAGIC, 'machine': MACHINE_I386, 'subsystem': subsystem})
     dlls = [d.lower() for d in pe.imported_dlls()]
-    delayed = sorted(d.lower() for d in pe.delay_imported_dlls())
     # An import table read as empty would pass every check below.
     c.check(dlls, 'import table: no imported DLLs found')
-    for dll in dlls + delayed:
+    for dll in dlls:
         c.check(dll in ALLOWED_DLLS, f'imports {dll}, which is not on the list of DLLs every Windows ships')
-    if delay_loaded:
-        eager = sorted(delay_loaded & set(dlls))
-        c.check(not eager, f'loads {", ".join(eager)} at start; needed only after a click')
-        c.equal(delayed, sorted(delay_loaded), 'delay-loaded DLLs')
 
 
 def check_inventory(c, pe, res):
@@ -390,7 +355,7 @@ def check_manifest(c, pe, res):
             MANIFEST)
 
 
-def check_file(c, exe, subsystem, delay_loaded, resource_checks=()):
+def check_file(c, exe, subsystem, resource_checks=()):
     """Runs each check, so that one unreadable part hides no other mismatch."""
     c.prefix = f'{os.path.basename(exe)}: '
     try:
@@ -400,7 +365,7 @@ def check_file(c, exe, subsystem, delay_loaded, resource_checks=()):
     except (OSError, FormatError, struct.error, ValueError) as e:
         c.check(False, f'cannot read: {e}')
         return
-    for check, *extra in [(check_program, subsystem, delay_loaded)] + [(check,) for check in resource_checks]:
+    for check, *extra in [(check_program, subsystem)] + [(check,) for check in resource_checks]:
         try:
             check(c, pe, res, *extra)
         except (FormatError, struct.error, ValueError, ET.ParseError) as e:
@@ -413,10 +378,10 @@ def main(argv):
     parser.add_argument('--checker', help='also check this build of updater_check.exe')
     args = parser.parse_args(argv)
     c = Checker()
-    check_file(c, args.exe, SUBSYSTEM_WINDOWS_GUI, DELAY_LOADED_DLLS,
+    check_file(c, args.exe, SUBSYSTEM_WINDOWS_GUI,
                (check_inventory, check_icons, check_dialogs, check_strings, check_version, check_manifest))
     if args.checker:
-        check_file(c, args.checker, SUBSYSTEM_WINDOWS_CUI, None)
+        check_file(c, args.checker, SUBSYSTEM_WINDOWS_CUI)
     for failure in c.failures:
         print(f'FAIL {failure}')
     if c.failures:
