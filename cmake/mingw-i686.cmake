@@ -1,8 +1,14 @@
-# 32-bit Windows build: the program that ships.
+# 32-bit Windows build: the program that ships, and its tests.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
+# The release takes the win32 thread model, which needs no pthread library;
+# the tests take the posix one (mingw-i686-tests.cmake), because GoogleTest
+# and the scripted test server need std::mutex and std::thread.
+if(NOT UPDATER_MINGW_THREADS)
+  set(UPDATER_MINGW_THREADS win32)
+endif()
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-${UPDATER_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-${UPDATER_MINGW_THREADS})
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -1,4 +1,4 @@
-# 64-bit Windows build: runs under Wine, so the tests of the Windows code run here.
+# 64-bit Windows build, for the x86_64 figures of the benchmarks.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 # The posix thread model provides std::mutex and std::thread, which GoogleTest

@@ -50,7 +50,7 @@ std::wstring FromUtf8(const std::string& bytes)
 
 std::optional<CheckerRun> RunChecker(const std::string& arguments, const std::string& workingFolder,
                                      const std::string& tempFolder, const std::string& outputFolder,
-                                     DWORD timeoutMs)
+                                     const std::string& program, DWORD timeoutMs)
 {
     const std::string outputPath = outputFolder + "\\checker_stdout.txt";
     const std::string errorPath = outputFolder + "\\checker_stderr.txt";
@@ -65,7 +65,6 @@ std::optional<CheckerRun> RunChecker(const std::string& arguments, const std::st
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = output.get();
         startup.hStdError = errors.get();
-        std::string program = ProgramFolder() + "updater_check.exe";
         std::string commandLine = "\"" + program + "\" " + arguments;
         std::vector<char> environment = EnvironmentWithTemp(tempFolder);
         PROCESS_INFORMATION process = {};

@@ -97,6 +97,11 @@ std::string ProgramFolder()
     return folder.substr(0, folder.find_last_of("\\/") + 1);
 }
 
+std::string ReleaseFolder()
+{
+    return UPDATER_RELEASE_BIN;
+}
+
 std::string PackageBytes(size_t size, unsigned seed)
 {
     std::string bytes(size, '\0');

@@ -29,5 +29,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 // The folder that holds the running test program, with a trailing backslash.
 std::string ProgramFolder();
+// The folder of the release build's programs, exactly as they ship, with a
+// trailing backslash.
+std::string ReleaseFolder();
 // Bytes that look like an executable package: a fixed pseudo-random pattern.
 std::string PackageBytes(size_t size, unsigned seed);

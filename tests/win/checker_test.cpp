@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -72,7 +73,8 @@ struct Row {
 
 class CheckerTest : public testing::Test {
 protected:
-    void Expect(const Row& row, ScriptServer& server, const std::string& arguments)
+    void Expect(const Row& row, ScriptServer& server, const std::string& arguments,
+                const std::string& checker = ProgramFolder() + "updater_check.exe")
     {
         ASSERT_TRUE(server.Listening());
         server.OnFile(kVersionPath, "version=1,5;");
@@ -83,7 +85,7 @@ protected:
         // Nothing may be left in the working folder, nor in the temporary one.
         const std::string cwd = folder.Path() + "\\cwd", temp = folder.Path() + "\\tmp";
         ASSERT_TRUE(CreateDirectoryA(cwd.c_str(), nullptr) && CreateDirectoryA(temp.c_str(), nullptr));
-        std::optional<CheckerRun> run = RunChecker(arguments, cwd, temp, folder.Path());
+        std::optional<CheckerRun> run = RunChecker(arguments, cwd, temp, folder.Path(), checker);
         ASSERT_TRUE(run) << "the checker did not start or did not end";
         const DWORD exitCode = row.verdict == kUsage ? 2 : row.verdict == kProblem ? 1 : 0;
         EXPECT_EQ(run->exitCode, exitCode) << run->errors << run->output;
@@ -111,15 +113,32 @@ protected:
     TestFolder folder;
 };
 
-class CheckerRowTest : public CheckerTest, public testing::WithParamInterface<Row> {};
+class CheckerRowTest : public CheckerTest, public testing::WithParamInterface<Row> {
+protected:
+    void ExpectRow(const std::string& checker)
+    {
+        const Row& row = GetParam();
+        ScriptServer server(row.httpsPort ? kTlsBackendPort : 0);
+        Expect(row, server,
+               row.httpsPort ? "https://localhost:" + std::to_string(row.httpsPort) + kUpdatePath
+                             : row.arguments + server.BaseUrl(),
+               checker);
+    }
+};
 
 TEST_P(CheckerRowTest, JudgesTheServerAsTheUpdaterDoes)
 {
-    const Row& row = GetParam();
-    ScriptServer server(row.httpsPort ? kTlsBackendPort : 0);
-    Expect(row, server,
-           row.httpsPort ? "https://localhost:" + std::to_string(row.httpsPort) + kUpdatePath
-                         : row.arguments + server.BaseUrl());
+    ExpectRow(ProgramFolder() + "updater_check.exe");
+}
+
+// The checker exactly as it ships, built by the release configuration.
+class ReleaseCheckerRowTest : public CheckerRowTest {};
+
+TEST_P(ReleaseCheckerRowTest, JudgesTheServerAsTheTestBuildDoes)
+{
+    ASSERT_NE(GetFileAttributesA((ReleaseFolder() + "updater_check.exe").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "no release build in " << ReleaseFolder() << ": build the win32-release preset first";
+    ExpectRow(ReleaseFolder() + "updater_check.exe");
 }
 
 std::string RowName(const testing::TestParamInfo<Row>& info)
@@ -127,9 +146,7 @@ std::string RowName(const testing::TestParamInfo<Row>& info)
     return info.param.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Servers, CheckerRowTest,
-    testing::Values(
+const std::vector<Row> kServerRows = {
         Row{"clean", kClean, "", nullptr,
             {L"最新バージョン  1.05\n", L"現在のバージョン  0.00\n", L"Update  enabled", L"starts  MZ",
              L"    | お知らせ\n    | 新ステージ\n"}},
@@ -190,7 +207,25 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"key_not_PEM", kUsage, "--key \"" + ProgramFolder() + "test_package.exe\" ", nullptr,
             {L"is not a PEM public key"}},
         Row{"key_of_a_refused_kind", kUsage, KeyOption("ec384.pub.pem"), nullptr, {L"is not a PEM public key"}},
-        Row{"key_missing", kUsage, "--key no_such_key.pem ", nullptr, {L"cannot read the key file"}}),
+        Row{"key_missing", kUsage, "--key no_such_key.pem ", nullptr, {L"cannot read the key file"}}};
+
+INSTANTIATE_TEST_SUITE_P(Servers, CheckerRowTest, testing::ValuesIn(kServerRows), RowName);
+
+std::vector<Row> RowsNamed(std::initializer_list<std::string> names)
+{
+    std::vector<Row> rows;
+    for (const Row& row : kServerRows) {
+        if (std::find(names.begin(), names.end(), row.name) != names.end())
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+// The shipped checker on the rows that read a key and check a signature: the
+// platform's cryptography as the release program calls it.
+INSTANTIATE_TEST_SUITE_P(
+    Release, ReleaseCheckerRowTest,
+    testing::ValuesIn(RowsNamed({"clean_and_signed", "signature_of_another_key", "signature_missing", "key_missing"})),
     RowName);
 
 // Only the checker's naming of certificate faults: tls_test.cpp tests the

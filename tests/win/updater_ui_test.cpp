@@ -342,6 +342,37 @@ TEST_F(UpdaterTest, CheckerPrintsWhatTheDialogShows)
     EXPECT_NE(run->output.find(newsLines), std::wstring::npos);
 }
 
+// The updater exactly as it ships. Its built-in server is under .example and
+// never resolves: no version, no news, and the game still starts. Its name is
+// looked up, so only a network without any other address may run it.
+TEST_F(UpdaterTest, ReleaseProgramWithItsBuiltInServerStillLaunchesAndQuits)
+{
+    const char* network = std::getenv("UPDATER_TEST_NETWORK");
+    if (!network || std::string(network) != "loopback-only")
+        GTEST_SKIP() << "needs a network with only the loopback interface, as scripts/test gives";
+    ASSERT_TRUE(CopyFileA((ReleaseFolder() + "updater_Orvantis.exe").c_str(),
+                          (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE))
+        << "no release build in " << ReleaseFolder() << ": build the win32-release preset first";
+    InstallGame();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  0.00");
+    EXPECT_EQ(ControlText(dialog, IDC_CURRENT), L"現在のバージョン  1.04");
+    EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"ニュースはありません");
+    EXPECT_FALSE(ControlEnabled(dialog, IDC_UPDATE));
+    Click(dialog, IDC_WINDOW);
+    EXPECT_TRUE(updater->WaitForExit());
+    EXPECT_TRUE(WaitUntil([&] { return FileInFolder("game_args.txt") == "window\n"; }));
+
+    ASSERT_TRUE(DeleteFileA((folder.Path() + "\\game_args.txt").c_str()));
+    dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    Click(dialog, IDC_QUIT);
+    EXPECT_TRUE(updater->WaitForExit());
+    EXPECT_FALSE(WaitUntil([&] { return FileInFolder("game_args.txt").has_value(); }, 1000));
+    EXPECT_TRUE(server->Requests().empty());
+}
+
 struct LaunchCase {
     int button;
     const char* words;
