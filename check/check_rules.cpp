@@ -10,6 +10,9 @@ constexpr char kVersionFile[] = "version.dat";
 constexpr char kNewsFile[] = "text.txt";
 constexpr char kPackageFile[] = "update.exe";
 constexpr char kSignatureFile[] = "update.exe.sig";
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr char kPlainVersionFix[] =
+    "write exactly version=MAJOR,MINOR; in plain ASCII, digits only, for instance version=1,5; for 1.05";
 
 void Add(Warnings& warnings, Severity severity, const char* file, std::string cause, std::string fix)
 {
@@ -102,6 +105,103 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
     return false;
 }
 
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool IsKeyCharacter(char c)
+{
+    return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+bool IsWhiteSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// How a version.dat body holds to the plain form, KEY=MAJOR,MINOR; with a key
+// of ASCII letters, digits and '_' and digits only in both numbers, followed
+// by white space at most, such as a line end.
+struct VersionForm {
+    bool bom = false;                // a UTF-8 byte-order mark before the key
+    bool semicolon = false;          // the final ';' is there
+    std::optional<size_t> departure; // the offset where the body leaves the form
+    const char* expected = "";       // what belongs there
+    std::string_view major, minor;   // the digits, once read
+};
+
+// slips: also take the slips whose meaning is clear, a doubled '=' and a '.'
+// or ';' between the numbers.
+VersionForm ReadVersionForm(std::string_view body, bool slips)
+{
+    VersionForm form;
+    size_t i = 0;
+    auto run = [&](bool (*accepts)(char)) {
+        size_t start = i;
+        while (i < body.size() && accepts(body[i]))
+            ++i;
+        return body.substr(start, i - start);
+    };
+    auto take = [&](std::string_view accepted) {
+        bool taken = i < body.size() && accepted.find(body[i]) != std::string_view::npos;
+        i += taken;
+        return taken;
+    };
+    auto depart = [&](const char* expected) {
+        form.departure = i;
+        form.expected = expected;
+        return form;
+    };
+    form.bom = body.substr(0, 3) == kUtf8Bom;
+    i = form.bom ? 3 : 0;
+    if (run(IsKeyCharacter).empty())
+        return depart("a key such as version");
+    if (!take("="))
+        return depart("'='");
+    while (slips && take("="))
+        continue;
+    form.major = run(IsDigit);
+    if (form.major.empty())
+        return depart("a digit");
+    if (!take(slips ? ",.;" : ","))
+        return depart("','");
+    form.minor = run(IsDigit);
+    if (form.minor.empty())
+        return depart("a digit");
+    form.semicolon = take(";");
+    if (!form.semicolon && i < body.size() && !IsWhiteSpace(body[i]))
+        return depart("';'");
+    run(IsWhiteSpace);
+    if (i < body.size())
+        return depart("the end of the file");
+    return form;
+}
+
+// Where a body departs from the plain form, for a cause.
+std::string DepartureText(std::string_view body, const VersionForm& form)
+{
+    size_t at = *form.departure;
+    if (at == body.size())
+        return "it ends at offset " + std::to_string(at) + ", where " + form.expected + " belongs";
+    return "at offset " + std::to_string(at) + ", '" + EscapeBytes(body.substr(at, 1)) + "' stands where " +
+           form.expected + " belongs";
+}
+
+// The plain version file a body most likely meant, when a slip makes that
+// clear and it gives a version that the minor does not carry over.
+std::optional<std::string> LikelyIntent(std::string_view body)
+{
+    VersionForm form = ReadVersionForm(body, true);
+    if (form.departure)
+        return std::nullopt;
+    std::string intent = "version=" + std::string(form.major) + "," + std::string(form.minor) + ";";
+    VersionFields fields = ParseVersionFileFields(intent);
+    if (fields.value <= 0 || fields.minor >= 1000)
+        return std::nullopt;
+    return intent;
+}
+
 bool IsCp932Lead(unsigned char c)
 {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
@@ -174,12 +274,17 @@ void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
         return;
     }
     VersionFields fields = ParseVersionFileFields(facts.body);
+    VersionForm form = ReadVersionForm(facts.body, false);
+    std::optional<std::string> intent = LikelyIntent(facts.body);
+    const std::string intentText =
+        intent ? "; most likely meant " + *intent + ", shown as " + Version(ParseVersionFile(*intent)) : "";
+    const std::string fix = intent ? "write " + *intent + " in plain ASCII" : kPlainVersionFix;
     if (fields.value <= 0) {
         Add(warnings, Severity::Problem, kVersionFile,
             std::string("it gives ") +
                 (fields.value == 0 ? "0.00, no version" : "a value below zero (" + std::to_string(fields.value) + ")") +
-                ": players see it and Update stays disabled for everyone",
-            "write exactly version=MAJOR,MINOR; in plain ASCII, for instance version=1,5; for 1.05");
+                ": players see it and Update stays disabled for everyone" + intentText,
+            fix);
     } else if (fields.minor >= 1000 || fields.minor < 0) {
         Add(warnings, Severity::Problem, kVersionFile,
             "its minor version " + std::to_string(fields.minor) +
@@ -187,6 +292,25 @@ void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
                 Version(fields.value) + ", not " + std::to_string(fields.major) + "." +
                 std::to_string(fields.minor),
             "give the minor as 0 to 999 (version=1,5; is 1.05), and raise the major instead");
+    } else if (form.departure) {
+        Add(warnings, Severity::Problem, kVersionFile,
+            "it is not plainly version=MAJOR,MINOR; (" + DepartureText(facts.body, form) + "): players see " +
+                Version(fields.value) + intentText,
+            fix);
+    } else {
+        // Forms the updater reads as intended, but not as documented.
+        if (form.bom) {
+            Add(warnings, Severity::Notice, kVersionFile,
+                "it starts with a UTF-8 byte-order mark, which the updater takes as part of the key: players see " +
+                    Version(fields.value) + " all the same",
+                "save version.dat as plain ASCII; an editor that adds the mark may save text.txt as UTF-8 too");
+        }
+        if (!form.semicolon) {
+            Add(warnings, Severity::Notice, kVersionFile,
+                "it does not end in ';' as version=MAJOR,MINOR; does: players see " + Version(fields.value) +
+                    " all the same",
+                "write version=" + std::string(form.major) + "," + std::string(form.minor) + ";");
+        }
     }
     if (facts.fetch.contentLength && *facts.fetch.contentLength > facts.body.size()) {
         Add(warnings, Severity::Notice, kVersionFile,
@@ -357,7 +481,7 @@ std::optional<size_t> FindInvalidCp932(std::string_view bytes)
 
 bool LooksLikeUtf8(std::string_view bytes)
 {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
+    if (bytes.substr(0, 3) == kUtf8Bom)
         return true;
     bool beyondAscii = false;
     for (size_t i = 0; i < bytes.size();) {

@@ -88,6 +88,24 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"longer than the first read", Version("version=1,5;", Fetch(300)), kNotice, "version.dat",
                  "only the first 12 bytes of its 300 bytes"},
         RuleCase{"unread body", Version("", Fetch(), false), kProblem, "version.dat", "could not be read"},
+        // The plain form, as far as it bends: a line end after it.
+        RuleCase{"line end after the form", Version("version=1,5;\r\n"), kNotice, nullptr, ""},
+        RuleCase{"byte-order mark", Version("\xEF\xBB\xBFversion=1,5;\n"), kNotice, "version.dat",
+                 "byte-order mark, which the updater takes as part of the key: players see 1.05"},
+        RuleCase{"no final semicolon", Version("version=1,10\n"), kNotice, "version.dat",
+                 "does not end in ';' as version=MAJOR,MINOR; does: players see 1.10"},
+        RuleCase{"semicolon between the numbers", Version("version=1;5;"), kProblem, "version.dat",
+                 "(at offset 9, ';' stands where ',' belongs): players see 1.05; most likely meant version=1,5;"},
+        RuleCase{"space in a number", Version("version=1, 5;"), kProblem, "version.dat",
+                 "(at offset 10, ' ' stands where a digit belongs): players see 1.05"},
+        RuleCase{"text after the form", Version("version=1,5;\r\nversion=1,6;"), kProblem, "version.dat",
+                 "(at offset 14, 'v' stands where the end of the file belongs): players see 1.05"},
+        RuleCase{"cut off", Version("version=1,"), kProblem, "version.dat",
+                 "(it ends at offset 10, where a digit belongs): players see 1.00"},
+        // One warning for 0.00, with the intent where it is clear.
+        RuleCase{"dot giving 0.00", Version("version=0.5;"), kProblem, "version.dat",
+                 "it gives 0.00, no version: players see it and Update stays disabled for everyone; most likely "
+                 "meant version=0,5;, shown as 0.05"},
         RuleCase{"bad URL", Version("", Failed(FetchError::BadUrl), false), kProblem, "version.dat",
                  "at most 255 characters"},
         // The certificate errors the TLS rows of checker_test.cpp leave out.

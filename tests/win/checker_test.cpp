@@ -142,6 +142,13 @@ INSTANTIATE_TEST_SUITE_P(
             {L"PROBLEM version.dat: the server answered HTTP 404", L"最新バージョン  0.00"}},
         Row{"version_file_gives_0", kProblem, "", File(kVersionPath, "<html>oops</html>"),
             {L"PROBLEM version.dat: it gives 0.00", L"Update  disabled"}},
+        Row{"version_with_a_dot", kProblem, "", File(kVersionPath, "version=1.5;"),
+            {L"PROBLEM version.dat: it is not plainly version=MAJOR,MINOR; (at offset 9, '.' stands where ',' "
+             L"belongs): players see 1.00; most likely meant version=1,5;, shown as 1.05",
+             L"fix: write version=1,5; in plain ASCII", L"最新バージョン  1.00"}},
+        Row{"version_with_a_doubled_equals_sign", kProblem, "", File(kVersionPath, "version==1,5;"),
+            {L"(at offset 8, '=' stands where a digit belongs): players see 0.05; most likely meant version=1,5;",
+             L"最新バージョン  0.05"}},
         Row{"minor_of_1000_or_more", kProblem, "", File(kVersionPath, "version=1,1005;"),
             {L"minor version 1005 is outside 0-999", L"players see 2.05", L"最新バージョン  2.05"}},
         Row{"server_behind_the_game", kProblem, GameOption("game_1_5_0_0.exe"), File(kVersionPath, "version=1,4;"),
