@@ -252,6 +252,30 @@ size_t Utf8SequenceLength(std::string_view bytes, size_t i)
     return length;
 }
 
+struct BareLineEnds {
+    size_t count = 0;
+    size_t first = 0; // offset
+};
+
+// The LFs without a CR before them and the CRs without an LF after them;
+// code page 932 has no trail byte below 0x40, so every such byte is one.
+// Windows' multi-line edit control breaks lines only at CR LF and runs the
+// lines together at either. Wine's (8.0) breaks at a bare LF as well, though
+// not at a bare CR, so news with LF line ends looks right under Wine only.
+std::optional<BareLineEnds> FindBareLineEnds(std::string_view text)
+{
+    BareLineEnds bare;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool lf = text[i] == '\n' && (i == 0 || text[i - 1] != '\r');
+        bool cr = text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n');
+        if ((lf || cr) && bare.count++ == 0)
+            bare.first = i;
+    }
+    if (bare.count == 0)
+        return std::nullopt;
+    return bare;
+}
+
 std::string WithSeparators(uint64_t value)
 {
     std::string digits = std::to_string(value);
@@ -368,6 +392,19 @@ void CheckNews(const NewsFacts& facts, Warnings& warnings)
             "it holds a NUL byte at offset " + std::to_string(nul) +
                 ": the news box shows only the text before it (a UTF-16 file?)",
             encodingFix);
+    }
+    // Only the text before a NUL is shown; a last CR may have been parted
+    // from its LF by the cap.
+    std::string_view shown = std::string_view(news).substr(0, nul);
+    if (news.size() >= facts.cap && shown.size() == news.size() && !shown.empty() && shown.back() == '\r')
+        shown.remove_suffix(1);
+    if (std::optional<BareLineEnds> bare = FindBareLineEnds(shown)) {
+        Add(warnings, Severity::Problem, kNewsFile,
+            (bare->count == 1 ? std::string("a line end is not CR LF: a bare ")
+                              : std::to_string(bare->count) + " line ends are not CR LF, the first a bare ") +
+                (shown[bare->first] == '\n' ? "LF" : "CR") + " at offset " + std::to_string(bare->first) +
+                ": the news box on Windows breaks lines only at CR LF, so players see those lines run together",
+            "end every line in CR LF, with no other CR: LC_ALL=C sed 's/\\r*$/\\r/' news-cp932.txt > text.txt");
     }
     const std::optional<uint64_t>& announced = facts.fetch.contentLength;
     if ((announced && *announced > facts.cap) || (!announced && news.size() >= facts.cap)) {

@@ -122,8 +122,13 @@ INSTANTIATE_TEST_SUITE_P(
                  "text.txt", "larger than the updater's news cap"},
         RuleCase{"cut short", News("news", Fetch(100)), kProblem, "text.txt", "ended after 4 bytes of the 100"},
         RuleCase{"empty", News(""), kNotice, "text.txt", "empty"},
-        // Only this warning: a NUL is valid code page 932.
-        RuleCase{"NUL", News(std::string("ab\0cd", 5)), kProblem, "text.txt", "NUL byte at offset 2"},
+        // Only this warning: a NUL is valid code page 932, and nothing after it is shown.
+        RuleCase{"NUL", News(std::string("ab\0c\nd", 6)), kProblem, "text.txt", "NUL byte at offset 2"},
+        RuleCase{"bare LF", News("a\r\nb\nc\n"), kProblem, "text.txt",
+                 "2 line ends are not CR LF, the first a bare LF at offset 4"},
+        RuleCase{"bare CR", News("a\r\r\nb"), kProblem, "text.txt", "a line end is not CR LF: a bare CR at offset 1"},
+        RuleCase{"last CR parted from its LF by the cap", News("ab\r\ncd\r", Fetch(), true, 7), kProblem,
+                 "text.txt", "larger than the updater's news cap"},
         // A failed transfer gives its one warning, not also those of an empty text.
         RuleCase{"unreachable", News("", Failed(FetchError::Unreachable)), kProblem, "text.txt", "no-news text"},
         RuleCase{"one byte", Package(PackageOutcome::Complete, "M"), kProblem, "update.exe",
