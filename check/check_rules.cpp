@@ -347,10 +347,11 @@ void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
 void CheckVersions(int latest, std::optional<int> game, Warnings& warnings)
 {
     if (game && *game == 0) {
-        Add(warnings, Severity::Notice, "game",
+        Add(warnings, Severity::Problem, "game",
             "the updater reads no version from the game (no FileVersion in the string table 041104b0): "
-            "players see 0.00 and are always offered Update",
-            "give the game a version resource with a Japanese Unicode (041104b0) string table");
+            "players with this game see 0.00 and are offered every update for ever, also after updating",
+            "give the game a version resource with a Japanese Unicode (041104b0) string table whose FileVersion "
+            "is the release's, such as \"1, 5, 0, 0\" for 1.05, and ship that game in the package");
     }
     if (!game || latest <= 0 || latest > *game)
         return;

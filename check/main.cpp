@@ -103,7 +103,7 @@ int main(int argc, char** argv)
         settings.game = game.m_nLocal;
         settings.gameDescription = *options.game;
     } else {
-        settings.gameDescription = "none given: no installed version assumed";
+        settings.gameDescription = "none given: a game without a version, 0.00, is assumed";
     }
 
     Warnings warnings = CheckServer(settings, out);

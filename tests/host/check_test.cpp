@@ -115,8 +115,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "issued for another host name"},
         // A latest version of 0 has its own warning from the version file.
         RuleCase{"no latest", [](Warnings& w) { CheckVersions(0, 1005, w); }, kNotice, nullptr, ""},
-        RuleCase{"game without version", [](Warnings& w) { CheckVersions(1005, 0, w); }, kNotice, "game",
-                 "no version"},
+        RuleCase{"game without version", [](Warnings& w) { CheckVersions(1005, 0, w); }, kProblem, "game",
+                 "offered every update for ever"},
         RuleCase{"undefined character", News(kCp932News, Fetch(), false), kProblem, "text.txt", "does not define"},
         RuleCase{"at the cap, length unknown", News(std::string(16, 'a'), Fetch(), true, 16), kProblem,
                  "text.txt", "larger than the updater's news cap"},
