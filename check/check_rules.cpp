@@ -97,9 +97,11 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
         Add(warnings, Severity::Problem, file,
             "the server answered HTTP " + std::to_string(fetch.status) + " for " + fetch.finalUrl + "; " +
                 consequence,
-            fetch.status == 404 || fetch.status == 410
-                ? "upload " + what + "to the update directory (before version.dat announces a new version)"
-                : "make " + what + "readable to everyone: check the server's or CDN's access rules");
+            fetch.status != 404 && fetch.status != 410
+                ? "make " + what + "readable to everyone: check the server's or CDN's access rules"
+            : std::string_view(file) == kVersionFile
+                ? "upload version.dat to the update directory, last: after update.exe, update.exe.sig and text.txt"
+                : "upload " + what + "to the update directory (before version.dat announces a new version)");
         break;
     }
     return false;
