@@ -10,6 +10,9 @@ constexpr char kVersionFile[] = "version.dat";
 constexpr char kNewsFile[] = "text.txt";
 constexpr char kPackageFile[] = "update.exe";
 constexpr char kSignatureFile[] = "update.exe.sig";
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr char kPlainVersionFix[] =
+    "write exactly version=MAJOR,MINOR; in plain ASCII, digits only, for instance version=1,5; for 1.05";
 
 void Add(Warnings& warnings, Severity severity, const char* file, std::string cause, std::string fix)
 {
@@ -94,12 +97,111 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
         Add(warnings, Severity::Problem, file,
             "the server answered HTTP " + std::to_string(fetch.status) + " for " + fetch.finalUrl + "; " +
                 consequence,
-            fetch.status == 404 || fetch.status == 410
-                ? "upload " + what + "to the update directory (before version.dat announces a new version)"
-                : "make " + what + "readable to everyone: check the server's or CDN's access rules");
+            fetch.status != 404 && fetch.status != 410
+                ? "make " + what + "readable to everyone: check the server's or CDN's access rules"
+            : std::string_view(file) == kVersionFile
+                ? "upload version.dat to the update directory, last: after update.exe, update.exe.sig and text.txt"
+                : "upload " + what + "to the update directory (before version.dat announces a new version)");
         break;
     }
     return false;
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool IsKeyCharacter(char c)
+{
+    return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+
+bool IsWhiteSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// How a version.dat body holds to the plain form, KEY=MAJOR,MINOR; with a key
+// of ASCII letters, digits and '_' and digits only in both numbers, followed
+// by white space at most, such as a line end.
+struct VersionForm {
+    bool bom = false;                // a UTF-8 byte-order mark before the key
+    bool semicolon = false;          // the final ';' is there
+    std::optional<size_t> departure; // the offset where the body leaves the form
+    const char* expected = "";       // what belongs there
+    std::string_view major, minor;   // the digits, once read
+};
+
+// slips: also take the slips whose meaning is clear, a doubled '=' and a '.'
+// or ';' between the numbers.
+VersionForm ReadVersionForm(std::string_view body, bool slips)
+{
+    VersionForm form;
+    size_t i = 0;
+    auto run = [&](bool (*accepts)(char)) {
+        size_t start = i;
+        while (i < body.size() && accepts(body[i]))
+            ++i;
+        return body.substr(start, i - start);
+    };
+    auto take = [&](std::string_view accepted) {
+        bool taken = i < body.size() && accepted.find(body[i]) != std::string_view::npos;
+        i += taken;
+        return taken;
+    };
+    auto depart = [&](const char* expected) {
+        form.departure = i;
+        form.expected = expected;
+        return form;
+    };
+    form.bom = body.substr(0, 3) == kUtf8Bom;
+    i = form.bom ? 3 : 0;
+    if (run(IsKeyCharacter).empty())
+        return depart("a key such as version");
+    if (!take("="))
+        return depart("'='");
+    while (slips && take("="))
+        continue;
+    form.major = run(IsDigit);
+    if (form.major.empty())
+        return depart("a digit");
+    if (!take(slips ? ",.;" : ","))
+        return depart("','");
+    form.minor = run(IsDigit);
+    if (form.minor.empty())
+        return depart("a digit");
+    form.semicolon = take(";");
+    if (!form.semicolon && i < body.size() && !IsWhiteSpace(body[i]))
+        return depart("';'");
+    run(IsWhiteSpace);
+    if (i < body.size())
+        return depart("the end of the file");
+    return form;
+}
+
+// Where a body departs from the plain form, for a cause.
+std::string DepartureText(std::string_view body, const VersionForm& form)
+{
+    size_t at = *form.departure;
+    if (at == body.size())
+        return "it ends at offset " + std::to_string(at) + ", where " + form.expected + " belongs";
+    return "at offset " + std::to_string(at) + ", '" + EscapeBytes(body.substr(at, 1)) + "' stands where " +
+           form.expected + " belongs";
+}
+
+// The plain version file a body most likely meant, when a slip makes that
+// clear and it gives a version that the minor does not carry over.
+std::optional<std::string> LikelyIntent(std::string_view body)
+{
+    VersionForm form = ReadVersionForm(body, true);
+    if (form.departure)
+        return std::nullopt;
+    std::string intent = "version=" + std::string(form.major) + "," + std::string(form.minor) + ";";
+    VersionFields fields = ParseVersionFileFields(intent);
+    if (fields.value <= 0 || fields.minor >= 1000)
+        return std::nullopt;
+    return intent;
 }
 
 bool IsCp932Lead(unsigned char c)
@@ -152,6 +254,30 @@ size_t Utf8SequenceLength(std::string_view bytes, size_t i)
     return length;
 }
 
+struct BareLineEnds {
+    size_t count = 0;
+    size_t first = 0; // offset
+};
+
+// The LFs without a CR before them and the CRs without an LF after them;
+// code page 932 has no trail byte below 0x40, so every such byte is one.
+// Windows' multi-line edit control breaks lines only at CR LF and runs the
+// lines together at either. Wine's (8.0) breaks at a bare LF as well, though
+// not at a bare CR, so news with LF line ends looks right under Wine only.
+std::optional<BareLineEnds> FindBareLineEnds(std::string_view text)
+{
+    BareLineEnds bare;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool lf = text[i] == '\n' && (i == 0 || text[i - 1] != '\r');
+        bool cr = text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n');
+        if ((lf || cr) && bare.count++ == 0)
+            bare.first = i;
+    }
+    if (bare.count == 0)
+        return std::nullopt;
+    return bare;
+}
+
 std::string WithSeparators(uint64_t value)
 {
     std::string digits = std::to_string(value);
@@ -174,12 +300,17 @@ void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
         return;
     }
     VersionFields fields = ParseVersionFileFields(facts.body);
+    VersionForm form = ReadVersionForm(facts.body, false);
+    std::optional<std::string> intent = LikelyIntent(facts.body);
+    const std::string intentText =
+        intent ? "; most likely meant " + *intent + ", shown as " + Version(ParseVersionFile(*intent)) : "";
+    const std::string fix = intent ? "write " + *intent + " in plain ASCII" : kPlainVersionFix;
     if (fields.value <= 0) {
         Add(warnings, Severity::Problem, kVersionFile,
             std::string("it gives ") +
                 (fields.value == 0 ? "0.00, no version" : "a value below zero (" + std::to_string(fields.value) + ")") +
-                ": players see it and Update stays disabled for everyone",
-            "write exactly version=MAJOR,MINOR; in plain ASCII, for instance version=1,5; for 1.05");
+                ": players see it and Update stays disabled for everyone" + intentText,
+            fix);
     } else if (fields.minor >= 1000 || fields.minor < 0) {
         Add(warnings, Severity::Problem, kVersionFile,
             "its minor version " + std::to_string(fields.minor) +
@@ -187,6 +318,25 @@ void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
                 Version(fields.value) + ", not " + std::to_string(fields.major) + "." +
                 std::to_string(fields.minor),
             "give the minor as 0 to 999 (version=1,5; is 1.05), and raise the major instead");
+    } else if (form.departure) {
+        Add(warnings, Severity::Problem, kVersionFile,
+            "it is not plainly version=MAJOR,MINOR; (" + DepartureText(facts.body, form) + "): players see " +
+                Version(fields.value) + intentText,
+            fix);
+    } else {
+        // Forms the updater reads as intended, but not as documented.
+        if (form.bom) {
+            Add(warnings, Severity::Notice, kVersionFile,
+                "it starts with a UTF-8 byte-order mark, which the updater takes as part of the key: players see " +
+                    Version(fields.value) + " all the same",
+                "save version.dat as plain ASCII; an editor that adds the mark may save text.txt as UTF-8 too");
+        }
+        if (!form.semicolon) {
+            Add(warnings, Severity::Notice, kVersionFile,
+                "it does not end in ';' as version=MAJOR,MINOR; does: players see " + Version(fields.value) +
+                    " all the same",
+                "write version=" + std::string(form.major) + "," + std::string(form.minor) + ";");
+        }
     }
     if (facts.fetch.contentLength && *facts.fetch.contentLength > facts.body.size()) {
         Add(warnings, Severity::Notice, kVersionFile,
@@ -199,10 +349,11 @@ void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
 void CheckVersions(int latest, std::optional<int> game, Warnings& warnings)
 {
     if (game && *game == 0) {
-        Add(warnings, Severity::Notice, "game",
+        Add(warnings, Severity::Problem, "game",
             "the updater reads no version from the game (no FileVersion in the string table 041104b0): "
-            "players see 0.00 and are always offered Update",
-            "give the game a version resource with a Japanese Unicode (041104b0) string table");
+            "players with this game see 0.00 and are offered every update for ever, also after updating",
+            "give the game a version resource with a Japanese Unicode (041104b0) string table whose FileVersion "
+            "is the release's, such as \"1, 5, 0, 0\" for 1.05, and ship that game in the package");
     }
     if (!game || latest <= 0 || latest > *game)
         return;
@@ -244,6 +395,19 @@ void CheckNews(const NewsFacts& facts, Warnings& warnings)
             "it holds a NUL byte at offset " + std::to_string(nul) +
                 ": the news box shows only the text before it (a UTF-16 file?)",
             encodingFix);
+    }
+    // Only the text before a NUL is shown; a last CR may have been parted
+    // from its LF by the cap.
+    std::string_view shown = std::string_view(news).substr(0, nul);
+    if (news.size() >= facts.cap && shown.size() == news.size() && !shown.empty() && shown.back() == '\r')
+        shown.remove_suffix(1);
+    if (std::optional<BareLineEnds> bare = FindBareLineEnds(shown)) {
+        Add(warnings, Severity::Problem, kNewsFile,
+            (bare->count == 1 ? std::string("a line end is not CR LF: a bare ")
+                              : std::to_string(bare->count) + " line ends are not CR LF, the first a bare ") +
+                (shown[bare->first] == '\n' ? "LF" : "CR") + " at offset " + std::to_string(bare->first) +
+                ": the news box on Windows breaks lines only at CR LF, so players see those lines run together",
+            "end every line in CR LF, with no other CR: LC_ALL=C sed 's/\\r*$/\\r/' news-cp932.txt > text.txt");
     }
     const std::optional<uint64_t>& announced = facts.fetch.contentLength;
     if ((announced && *announced > facts.cap) || (!announced && news.size() >= facts.cap)) {
@@ -357,7 +521,7 @@ std::optional<size_t> FindInvalidCp932(std::string_view bytes)
 
 bool LooksLikeUtf8(std::string_view bytes)
 {
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
+    if (bytes.substr(0, 3) == kUtf8Bom)
         return true;
     bool beyondAscii = false;
     for (size_t i = 0; i < bytes.size();) {

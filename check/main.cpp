@@ -51,7 +51,8 @@ bool IsFile(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void PrintWarnings(CConsoleOutput& out, const Warnings& warnings)
+// The warnings, and a closing line that names what was not checked.
+void PrintWarnings(CConsoleOutput& out, const Warnings& warnings, const std::string& unchecked)
 {
     size_t problems = 0;
     for (const Warning& warning : warnings) {
@@ -60,10 +61,14 @@ void PrintWarnings(CConsoleOutput& out, const Warnings& warnings)
         out.Write(FromAnsi(std::string("\n") + (problem ? "PROBLEM " : "NOTICE  ") + warning.file + ": " +
                            warning.cause + "\n        fix: " + warning.fix + "\n"));
     }
-    if (problems)
-        out.Write(FromAnsi("\nFAILED: " + std::to_string(problems) + " problem(s) that players would meet\n"));
-    else
+    if (problems) {
+        out.Write(FromAnsi("\nFAILED: " + std::to_string(problems) + " problem(s) that players would meet" +
+                           (unchecked.empty() ? "" : "; " + unchecked) + "\n"));
+    } else if (!unchecked.empty()) {
+        out.Write(FromAnsi("\nOK so far: nothing wrong in what was checked, but " + unchecked + "\n"));
+    } else {
         out.Write(L"\nOK: players are served as intended\n");
+    }
 }
 
 } // namespace
@@ -103,10 +108,10 @@ int main(int argc, char** argv)
         settings.game = game.m_nLocal;
         settings.gameDescription = *options.game;
     } else {
-        settings.gameDescription = "none given: no installed version assumed";
+        settings.gameDescription = "none given: a game without a version, 0.00, is assumed";
     }
 
     Warnings warnings = CheckServer(settings, out);
-    PrintWarnings(out, warnings);
+    PrintWarnings(out, warnings, UncheckedFiles(settings));
     return ExitStatus(warnings);
 }

@@ -215,6 +215,14 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
 
 } // namespace
 
+std::string UncheckedFiles(const ServerCheckSettings& settings)
+{
+    if (settings.package)
+        return {};
+    return std::string(settings.packageKey.empty() ? "update.exe was" : "update.exe and update.exe.sig were") +
+           " not checked (--no-package)";
+}
+
 Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
 {
     Warnings warnings;

@@ -19,3 +19,7 @@ struct ServerCheckSettings {
 
 // Prints the report and returns the warnings it ends with.
 Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out);
+
+// What the check leaves out, such as "update.exe was not checked
+// (--no-package)"; empty when it checks every file players fetch.
+std::string UncheckedFiles(const ServerCheckSettings& settings);

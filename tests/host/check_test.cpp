@@ -88,6 +88,24 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"longer than the first read", Version("version=1,5;", Fetch(300)), kNotice, "version.dat",
                  "only the first 12 bytes of its 300 bytes"},
         RuleCase{"unread body", Version("", Fetch(), false), kProblem, "version.dat", "could not be read"},
+        // The plain form, as far as it bends: a line end after it.
+        RuleCase{"line end after the form", Version("version=1,5;\r\n"), kNotice, nullptr, ""},
+        RuleCase{"byte-order mark", Version("\xEF\xBB\xBFversion=1,5;\n"), kNotice, "version.dat",
+                 "byte-order mark, which the updater takes as part of the key: players see 1.05"},
+        RuleCase{"no final semicolon", Version("version=1,10\n"), kNotice, "version.dat",
+                 "does not end in ';' as version=MAJOR,MINOR; does: players see 1.10"},
+        RuleCase{"semicolon between the numbers", Version("version=1;5;"), kProblem, "version.dat",
+                 "(at offset 9, ';' stands where ',' belongs): players see 1.05; most likely meant version=1,5;"},
+        RuleCase{"space in a number", Version("version=1, 5;"), kProblem, "version.dat",
+                 "(at offset 10, ' ' stands where a digit belongs): players see 1.05"},
+        RuleCase{"text after the form", Version("version=1,5;\r\nversion=1,6;"), kProblem, "version.dat",
+                 "(at offset 14, 'v' stands where the end of the file belongs): players see 1.05"},
+        RuleCase{"cut off", Version("version=1,"), kProblem, "version.dat",
+                 "(it ends at offset 10, where a digit belongs): players see 1.00"},
+        // One warning for 0.00, with the intent where it is clear.
+        RuleCase{"dot giving 0.00", Version("version=0.5;"), kProblem, "version.dat",
+                 "it gives 0.00, no version: players see it and Update stays disabled for everyone; most likely "
+                 "meant version=0,5;, shown as 0.05"},
         RuleCase{"bad URL", Version("", Failed(FetchError::BadUrl), false), kProblem, "version.dat",
                  "at most 255 characters"},
         // The certificate errors the TLS rows of checker_test.cpp leave out.
@@ -97,15 +115,20 @@ INSTANTIATE_TEST_SUITE_P(
                  "issued for another host name"},
         // A latest version of 0 has its own warning from the version file.
         RuleCase{"no latest", [](Warnings& w) { CheckVersions(0, 1005, w); }, kNotice, nullptr, ""},
-        RuleCase{"game without version", [](Warnings& w) { CheckVersions(1005, 0, w); }, kNotice, "game",
-                 "no version"},
+        RuleCase{"game without version", [](Warnings& w) { CheckVersions(1005, 0, w); }, kProblem, "game",
+                 "offered every update for ever"},
         RuleCase{"undefined character", News(kCp932News, Fetch(), false), kProblem, "text.txt", "does not define"},
         RuleCase{"at the cap, length unknown", News(std::string(16, 'a'), Fetch(), true, 16), kProblem,
                  "text.txt", "larger than the updater's news cap"},
         RuleCase{"cut short", News("news", Fetch(100)), kProblem, "text.txt", "ended after 4 bytes of the 100"},
         RuleCase{"empty", News(""), kNotice, "text.txt", "empty"},
-        // Only this warning: a NUL is valid code page 932.
-        RuleCase{"NUL", News(std::string("ab\0cd", 5)), kProblem, "text.txt", "NUL byte at offset 2"},
+        // Only this warning: a NUL is valid code page 932, and nothing after it is shown.
+        RuleCase{"NUL", News(std::string("ab\0c\nd", 6)), kProblem, "text.txt", "NUL byte at offset 2"},
+        RuleCase{"bare LF", News("a\r\nb\nc\n"), kProblem, "text.txt",
+                 "2 line ends are not CR LF, the first a bare LF at offset 4"},
+        RuleCase{"bare CR", News("a\r\r\nb"), kProblem, "text.txt", "a line end is not CR LF: a bare CR at offset 1"},
+        RuleCase{"last CR parted from its LF by the cap", News("ab\r\ncd\r", Fetch(), true, 7), kProblem,
+                 "text.txt", "larger than the updater's news cap"},
         // A failed transfer gives its one warning, not also those of an empty text.
         RuleCase{"unreachable", News("", Failed(FetchError::Unreachable)), kProblem, "text.txt", "no-news text"},
         RuleCase{"one byte", Package(PackageOutcome::Complete, "M"), kProblem, "update.exe",

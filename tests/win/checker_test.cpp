@@ -89,10 +89,16 @@ protected:
         ASSERT_TRUE(run) << "the checker did not start or did not end";
         const DWORD exitCode = row.verdict == kUsage ? 2 : row.verdict == kProblem ? 1 : 0;
         EXPECT_EQ(run->exitCode, exitCode) << run->errors << run->output;
+        // A check that leaves files out never claims that players are served.
+        const bool partial = arguments.find("--no-package") != std::string::npos;
+        if (partial) {
+            EXPECT_EQ(run->output.find(L"served as intended"), std::wstring::npos) << run->output;
+        }
         std::vector<std::wstring> expected = row.expected;
         expected.push_back(row.verdict == kUsage ? L"usage: updater_check [--game PATH] [--key PUBLIC.pem] "
                                                    L"[--no-package] [URL]\n"
                            : exitCode            ? L"\nFAILED: "
+                           : partial             ? L"\nOK so far: nothing wrong in what was checked, but "
                                                  : L"\nOK: players are served as intended\n");
         const std::wstring& text = row.verdict == kUsage ? run->errors : run->output;
         for (const std::wstring& part : expected)
@@ -148,19 +154,30 @@ std::string RowName(const testing::TestParamInfo<Row>& info)
 
 const std::vector<Row> kServerRows = {
         Row{"clean", kClean, "", nullptr,
-            {L"最新バージョン  1.05\n", L"現在のバージョン  0.00\n", L"Update  enabled", L"starts  MZ",
-             L"    | お知らせ\n    | 新ステージ\n"}},
+            {L"none given: a game without a version, 0.00, is assumed", L"最新バージョン  1.05\n",
+             L"現在のバージョン  0.00\n", L"Update  enabled", L"starts  MZ", L"    | お知らせ\n    | 新ステージ\n"}},
         Row{"clean_and_signed", kClean, KeyOption("rsa2048.pub.pem") + GameOption("game_1_4_0_0.exe"),
             Signature("test_package.rsa2048.sig"),
             {L"verifies update.exe", L"現在のバージョン  1.04\n", L"Update  enabled"}},
         Row{"up_to_date", kNotice, GameOption("game_1_5_0_0.exe"), nullptr,
             {L"現在のバージョン  1.05\n", L"Update  disabled", L"NOTICE  version.dat"}},
         Row{"version_file_missing", kProblem, "", File(kVersionPath, "gone", 404),
-            {L"PROBLEM version.dat: the server answered HTTP 404", L"最新バージョン  0.00"}},
+            {L"PROBLEM version.dat: the server answered HTTP 404", L"最新バージョン  0.00",
+             L"fix: upload version.dat to the update directory, last: after update.exe"}},
         Row{"version_file_gives_0", kProblem, "", File(kVersionPath, "<html>oops</html>"),
             {L"PROBLEM version.dat: it gives 0.00", L"Update  disabled"}},
+        Row{"version_with_a_dot", kProblem, "", File(kVersionPath, "version=1.5;"),
+            {L"PROBLEM version.dat: it is not plainly version=MAJOR,MINOR; (at offset 9, '.' stands where ',' "
+             L"belongs): players see 1.00; most likely meant version=1,5;, shown as 1.05",
+             L"fix: write version=1,5; in plain ASCII", L"最新バージョン  1.00"}},
+        Row{"version_with_a_doubled_equals_sign", kProblem, "", File(kVersionPath, "version==1,5;"),
+            {L"(at offset 8, '=' stands where a digit belongs): players see 0.05; most likely meant version=1,5;",
+             L"最新バージョン  0.05"}},
         Row{"minor_of_1000_or_more", kProblem, "", File(kVersionPath, "version=1,1005;"),
             {L"minor version 1005 is outside 0-999", L"players see 2.05", L"最新バージョン  2.05"}},
+        Row{"game_without_a_version", kProblem, GameOption("game_no_version.exe"), nullptr,
+            {L"PROBLEM game: the updater reads no version from the game", L"現在のバージョン  0.00\n",
+             L"Update  enabled"}},
         Row{"server_behind_the_game", kProblem, GameOption("game_1_5_0_0.exe"), File(kVersionPath, "version=1,4;"),
             {L"PROBLEM version.dat: the latest version 1.04 is below"}},
         Row{"redirect_to_an_error_page", kProblem, "",
@@ -173,6 +190,9 @@ const std::vector<Row> kServerRows = {
             {L"PROBLEM text.txt: more than 10 redirects"}},
         Row{"news_in_UTF_8", kProblem, "", File(kNewsPath, "\xe3\x81\x8a\xe7\x9f\xa5"),
             {L"PROBLEM text.txt: it looks like UTF-8"}},
+        Row{"news_with_LF_line_ends", kProblem, "", File(kNewsPath, "\x82\xa8\x92\x6d\x82\xe7\x82\xb9\n\x90\x56"),
+            {L"PROBLEM text.txt: a line end is not CR LF: a bare LF at offset 8",
+             L"fix: end every line in CR LF, with no other CR: LC_ALL=C sed 's/\\r*$/\\r/'"}},
         Row{"news_not_code_page_932", kProblem, "", File(kNewsPath, "news \x82"),
             {L"byte 0x82 at offset 5 is not valid code page 932"}},
         Row{"news_over_the_cap", kProblem, "", File(kNewsPath, std::string(1024 * 1024 + 10, 'a')),
@@ -194,8 +214,9 @@ const std::vector<Row> kServerRows = {
         Row{"package_empty", kProblem, "", File(kPackagePath, ""), {L"PROBLEM update.exe: it is empty"}},
         Row{"package_forbidden", kProblem, "", File(kPackagePath, "no", 403),
             {L"PROBLEM update.exe: the server answered HTTP 403"}},
-        Row{"package_not_downloaded", kClean, "--no-package ", File(kPackagePath, "", 404),
-            {L"not downloaded (--no-package)"}},
+        Row{"package_not_downloaded", kClean, KeyOption("rsa2048.pub.pem") + "--no-package ",
+            File(kPackagePath, "", 404),
+            {L"not downloaded (--no-package)", L"update.exe and update.exe.sig were not checked (--no-package)\n"}},
         Row{"signature_missing", kProblem, KeyOption("rsa2048.pub.pem"), nullptr,
             {L"PROBLEM update.exe.sig: the server answered HTTP 404", L"starts  MZ"}},
         Row{"signature_of_another_key", kProblem, KeyOption("rsa2048.pub.pem"), Signature("test_package.other.sig"),
