@@ -1,5 +1,7 @@
 #include "check_args.h"
 
+#include "check_rules.h"
+
 namespace {
 
 ParsedArguments Error(std::string text)
@@ -33,12 +35,12 @@ ParsedArguments ParseCheckArguments(const std::vector<std::string>& args)
         } else if (StartsWith(arg, "-")) {
             return Error("unknown option " + arg);
         } else if (options.url) {
-            return Error("more than one URL: " + *options.url + " and " + arg);
+            return Error("more than one URL: " + RedactUrl(*options.url) + " and " + RedactUrl(arg));
         } else if (!StartsWith(arg, "http://") && !StartsWith(arg, "https://")) {
-            return Error("the URL must start with http:// or https://: " + arg);
+            return Error("the URL must start with http:// or https://: " + RedactUrl(arg));
         } else if (arg.back() != '/') {
             // File names are appended to it as they are.
-            return Error("the URL must be the update directory, ending in /: " + arg);
+            return Error("the URL must be the update directory, ending in /: " + RedactUrl(arg));
         } else {
             options.url = arg;
         }

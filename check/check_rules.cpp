@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "http_answer.h"
 #include "version.h"
 
 namespace {
@@ -63,6 +64,13 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
     case FetchError::None:
         return true;
     case FetchError::BadUrl:
+        if (fetch.finalUrl != fetch.requestedUrl) {
+            Add(warnings, Severity::Problem, file,
+                "the server redirected to " + fetch.finalUrl +
+                    ", which is not an http or https URL of at most 255 characters; " + consequence,
+                "redirect to a shorter http or https URL, or serve the file without a redirect");
+            break;
+        }
         Add(warnings, Severity::Problem, file,
             "the URL " + fetch.requestedUrl + " is not an http or https URL of at most 255 characters; " +
                 consequence,
@@ -105,6 +113,45 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
         break;
     }
     return false;
+}
+
+// Names the faults of an answer that the updater does not take as a file
+// downloaded whole (package and signature); true when it has none. The
+// encoding also matters to the other files: the updater shows their bytes as
+// they come.
+bool CheckAnswer(const char* file, const FetchFacts& fetch, bool downloadedWhole, const char* consequence,
+                 Warnings& warnings)
+{
+    const std::string url = fetch.finalUrl;
+    bool plain = true;
+    if (downloadedWhole && fetch.status != 200) {
+        Add(warnings, Severity::Problem, file,
+            "the server answered HTTP " + std::to_string(fetch.status) + " for " + url +
+                ", not 200 with the whole file: the updater refuses it; " + consequence,
+            std::string("serve ") + file + " whole with status 200; check that no cache or CDN stores partial answers");
+        plain = false;
+    }
+    if (downloadedWhole && fetch.contentLengthMalformed) {
+        std::string values;
+        for (const std::string& value : fetch.contentLengthHeaders)
+            values += (values.empty() ? "Content-Length: " : ", and Content-Length: ") + EscapeBytes(value);
+        Add(warnings, Severity::Problem, file,
+            "the answer announces its length as " + values +
+                ", not one length in plain digits: the updater cannot check the size and refuses it; " + consequence,
+            "send one Content-Length header with the file's size in plain digits; check proxies and CDN rules "
+            "that add another");
+        plain = false;
+    }
+    if (!IsIdentityEncoding(fetch.contentEncoding)) {
+        Add(warnings, Severity::Problem, file,
+            "the answer has Content-Encoding: " + EscapeBytes(fetch.contentEncoding) +
+                ", which the updater never asks for: its bytes are not the file as stored" +
+                (downloadedWhole ? std::string(", and the updater refuses it; ") + consequence
+                                 : std::string(", and players see them as they are")),
+            std::string("serve ") + file + " as stored, without compression (turn it off for this directory)");
+        plain = false;
+    }
+    return plain;
 }
 
 bool IsDigit(char c)
@@ -299,6 +346,7 @@ void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
             "check that the server sends the file's body");
         return;
     }
+    CheckAnswer(kVersionFile, facts.fetch, false, "", warnings);
     VersionFields fields = ParseVersionFileFields(facts.body);
     VersionForm form = ReadVersionForm(facts.body, false);
     std::optional<std::string> intent = LikelyIntent(facts.body);
@@ -374,6 +422,7 @@ void CheckNews(const NewsFacts& facts, Warnings& warnings)
 {
     if (!CheckTransfer(kNewsFile, facts.fetch, "players see the no-news text instead", warnings))
         return;
+    CheckAnswer(kNewsFile, facts.fetch, false, "", warnings);
     const std::string& news = facts.news;
     const char* encodingFix = "save text.txt in Shift_JIS (code page 932), without a byte-order mark";
     std::optional<size_t> invalid = FindInvalidCp932(news);
@@ -434,7 +483,8 @@ void CheckNews(const NewsFacts& facts, Warnings& warnings)
 
 void CheckPackage(const PackageFacts& facts, Warnings& warnings)
 {
-    if (!CheckTransfer(kPackageFile, facts.fetch, "Update fails for every player", warnings))
+    if (!CheckTransfer(kPackageFile, facts.fetch, "Update fails for every player", warnings) ||
+        !CheckAnswer(kPackageFile, facts.fetch, true, "Update fails for every player", warnings))
         return;
     switch (facts.outcome) {
     case PackageOutcome::Complete:
@@ -444,8 +494,25 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
                 "fails to start",
                 "upload the self-extracting package itself, not an error page, an archive or a link");
         }
+        // Without a length, a body that ends early looks whole: HTTP/1.0 ends
+        // it by closing, and the client does not report a missing last chunk.
+        if (!facts.fetch.contentLength) {
+            if (facts.signed_) {
+                Add(warnings, Severity::Notice, kPackageFile,
+                    "it is served without Content-Length, so a download cut short looks whole: the signature "
+                    "check refuses it, but only once it has all arrived",
+                    "serve update.exe with Content-Length: a static file, without chunked encoding");
+            } else {
+                Add(warnings, Severity::Problem, kPackageFile,
+                    "it is served without Content-Length, so a download cut short looks whole: the updater "
+                    "installs and starts what arrived",
+                    "serve update.exe with Content-Length: a static file, without chunked encoding; or build the "
+                    "updater with a package key, whose signature check refuses a cut package");
+            }
+        }
         break;
     case PackageOutcome::TransferFailed:
+    case PackageOutcome::NotPlainAnswer: // named above
         break;
     case PackageOutcome::NotWritten:
         Add(warnings, Severity::Problem, kPackageFile,
@@ -484,6 +551,9 @@ void CheckSignature(const SignatureFacts& facts, Warnings& warnings)
                 "its body could not be read whole: Update fails for every player",
                 "check that the server sends the whole file");
         }
+        break;
+    case SignatureState::NotPlainAnswer:
+        CheckAnswer(kSignatureFile, facts.fetch, true, "Update fails for every player", warnings);
         break;
     case SignatureState::TooLarge:
         Add(warnings, Severity::Problem, kSignatureFile,
@@ -553,6 +623,19 @@ std::string EscapeBytes(std::string_view bytes)
             text += byte;
     }
     return text;
+}
+
+std::string RedactUrl(std::string_view url)
+{
+    size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos)
+        return std::string(url);
+    size_t start = scheme + 3;
+    size_t end = url.find_first_of("/?#", start);
+    size_t at = url.substr(0, end).rfind('@');
+    if (at == std::string_view::npos || at < start)
+        return std::string(url);
+    return std::string(url.substr(0, start)) + "***" + std::string(url.substr(at));
 }
 
 std::string FormatBytes(uint64_t bytes)

@@ -19,6 +19,9 @@ struct FetchFacts {
     FetchError error = FetchError::None;
     unsigned long systemError = 0;
     std::optional<uint64_t> contentLength;
+    std::vector<std::string> contentLengthHeaders; // every Content-Length value, as sent
+    bool contentLengthMalformed = false;           // not one length in plain digits
+    std::string contentEncoding;                   // empty when none was sent
 };
 
 enum class Severity {
@@ -55,6 +58,7 @@ struct NewsFacts {
 enum class PackageOutcome {
     Complete,       // the whole body arrived
     TransferFailed, // see fetch
+    NotPlainAnswer, // not status 200 with one plain length and no encoding: see fetch
     NotWritten,     // the checker could not write its temporary copy
     Incomplete,     // a read failed or timed out before the body ended
     Empty,
@@ -65,13 +69,15 @@ struct PackageFacts {
     FetchFacts fetch;
     PackageOutcome outcome = PackageOutcome::TransferFailed;
     uint64_t received = 0;
-    std::string head; // the first bytes of a complete package
+    std::string head;    // the first bytes of a complete package
+    bool signed_ = false; // the updater checks a signature over it
 };
 
 enum class SignatureState {
     NotChecked, // no key: players' updaters do not check either
     Verified,
     Missing,    // see fetch
+    NotPlainAnswer, // not status 200 with one plain length and no encoding: see fetch
     TooLarge,
     Invalid,    // does not verify with the key
 };
@@ -102,6 +108,9 @@ bool LooksLikeUtf8(std::string_view bytes);
 // Bytes shown as ASCII text: printable characters as they are, others as
 // \r, \n, \t or \xNN.
 std::string EscapeBytes(std::string_view bytes);
+
+// A URL as the report shows it: a user name and password in it show as ***.
+std::string RedactUrl(std::string_view url);
 
 // "1,234,567 bytes"
 std::string FormatBytes(uint64_t bytes);

@@ -34,11 +34,14 @@ double SecondsSince(Clock::time_point start)
 FetchFacts FactsOf(const TransferInfo& info, const std::string& requested)
 {
     FetchFacts facts;
-    facts.requestedUrl = requested;
-    facts.finalUrl = info.url.empty() ? requested : info.url;
+    facts.requestedUrl = RedactUrl(requested);
+    facts.finalUrl = RedactUrl(info.url.empty() ? requested : info.url);
     facts.status = info.status;
     facts.systemError = info.systemError;
     facts.contentLength = info.contentLength;
+    facts.contentLengthHeaders = info.contentLengthHeaders;
+    facts.contentLengthMalformed = info.contentLengthMalformed;
+    facts.contentEncoding = info.contentEncoding;
     switch (info.error) {
     case TransferError::None: facts.error = FetchError::None; break;
     case TransferError::BadUrl: facts.error = FetchError::BadUrl; break;
@@ -133,6 +136,7 @@ PackageOutcome PackageOutcomeOf(DownloadOutcome outcome)
     switch (outcome) {
     case DownloadOutcome::Installed: return PackageOutcome::Complete;
     case DownloadOutcome::TransferFailed: return PackageOutcome::TransferFailed;
+    case DownloadOutcome::NotPlainAnswer: return PackageOutcome::NotPlainAnswer;
     case DownloadOutcome::Incomplete: return PackageOutcome::Incomplete;
     case DownloadOutcome::Empty: return PackageOutcome::Empty;
     case DownloadOutcome::SizeMismatch: return PackageOutcome::SizeMismatch;
@@ -144,6 +148,7 @@ SignatureState SignatureStateOf(DownloadOutcome outcome)
 {
     switch (outcome) {
     case DownloadOutcome::SignatureMissing: return SignatureState::Missing;
+    case DownloadOutcome::SignatureNotPlainAnswer: return SignatureState::NotPlainAnswer;
     case DownloadOutcome::SignatureTooLarge: return SignatureState::TooLarge;
     case DownloadOutcome::SignatureInvalid: return SignatureState::Invalid;
     default: return SignatureState::Verified;
@@ -204,6 +209,7 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
     package.fetch = FactsOf(job.m_packageTransfer, url);
     package.outcome = PackageOutcomeOf(outcome);
     package.received = job.m_nReceived;
+    package.signed_ = !settings.packageKey.empty();
     if (package.outcome == PackageOutcome::Complete)
         package.head = FileHead(kUpdatePackage, 2);
     PrintTransfer(out, L"update.exe", package.fetch, seconds);
@@ -227,7 +233,7 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
 {
     Warnings warnings;
     CUpdateSource source(settings.baseUrl);
-    out.Write(L"Update directory  " + FromAnsi(source.m_strBaseUrl) + L"\n");
+    out.Write(L"Update directory  " + FromAnsi(RedactUrl(source.m_strBaseUrl)) + L"\n");
     out.Write(L"Package key       " + FromAnsi(settings.keyDescription) + L"\n");
     out.Write(L"Game              " + FromAnsi(settings.gameDescription) + L"\n");
 

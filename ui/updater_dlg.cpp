@@ -19,13 +19,26 @@ constexpr char kUpdateFinished[] = "アップデートが終了しました";
 // Long enough for the window to show a new state before a blocking step.
 constexpr DWORD kProgressPauseMs = 100;
 
-// Starts a program in the working folder through the shell; whether it
-// started is not examined.
-void StartProgram(const char* file, const char* parameters)
+// The full path of a file in the working folder.
+std::wstring WorkingFolderPath(const std::string& name)
+{
+    DWORD size = GetCurrentDirectoryW(0, nullptr);
+    std::wstring path(size, L'\0');
+    DWORD length = GetCurrentDirectoryW(size, path.data());
+    path.resize(length < size ? length : 0);
+    if (!path.empty() && path.back() != L'\\')
+        path += L'\\';
+    return path + WideFromCp932(name);
+}
+
+// Starts the program of that name in the working folder through the shell,
+// by its full path: a bare name would be searched for, and the updater's own
+// folder comes first. Whether it started is not examined.
+void StartProgram(const std::string& file, const char* parameters)
 {
     std::wstring wideParameters = parameters ? WideFromCp932(parameters) : std::wstring();
-    ShellExecuteW(nullptr, L"open", WideFromCp932(file).c_str(),
-                  parameters ? wideParameters.c_str() : nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteW(nullptr, L"open", WorkingFolderPath(file).c_str(), parameters ? wideParameters.c_str() : nullptr,
+                  nullptr, SW_SHOWNORMAL);
 }
 
 } // namespace
@@ -158,7 +171,7 @@ void Cupdater_OrvantisDlg::OnUpdate()
 
 void Cupdater_OrvantisDlg::StartGame(const char* mode)
 {
-    StartProgram(m_versionInfo.m_strExeName.c_str(), mode);
+    StartProgram(m_versionInfo.m_strExeName, mode);
     EndDialog(0);
 }
 

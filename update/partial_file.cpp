@@ -1,11 +1,54 @@
 #include "partial_file.h"
 
+#include <memory>
+#include <string_view>
 #include <utility>
+
+namespace {
+
+constexpr char kPartialSuffix[] = ".part";
+
+struct FindCloser {
+    void operator()(HANDLE find) const noexcept { FindClose(find); }
+};
+
+// True for fileName + ".part", the name of every download before temporary
+// names took the process id, and for fileName + "." + digits + ".part".
+bool IsPartialFileName(std::string_view name, std::string_view fileName)
+{
+    constexpr std::string_view suffix = kPartialSuffix;
+    if (name.size() < fileName.size() + suffix.size() || name.substr(0, fileName.size()) != fileName ||
+        name.substr(name.size() - suffix.size()) != suffix)
+        return false;
+    std::string_view middle = name.substr(fileName.size(), name.size() - fileName.size() - suffix.size());
+    return middle.empty() ||
+           (middle.size() > 1 && middle[0] == '.' && middle.find_first_not_of("0123456789", 1) == middle.npos);
+}
+
+} // namespace
+
+std::string PartialFileName(const std::string& fileName)
+{
+    return fileName + "." + std::to_string(GetCurrentProcessId()) + kPartialSuffix;
+}
+
+void RemoveStalePartialFiles(const std::string& fileName)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE first = FindFirstFileA((fileName + "*" + kPartialSuffix).c_str(), &entry);
+    if (first == INVALID_HANDLE_VALUE)
+        return;
+    std::unique_ptr<void, FindCloser> find(first);
+    do {
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsPartialFileName(entry.cFileName, fileName))
+            DeleteFileA(entry.cFileName);
+    } while (FindNextFileA(find.get(), &entry));
+}
 
 CPartialFile::CPartialFile(std::string temporaryName)
     : m_temporaryName(std::move(temporaryName)),
-      m_file(CreateFileA(m_temporaryName.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
+      m_file(CreateFileA(m_temporaryName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr))
 {
 }
 

@@ -6,9 +6,20 @@
 
 #include <string>
 
+// The temporary name of this process's download of fileName. Process ids are
+// unique among running processes, so two updaters in one folder never share
+// one.
+std::string PartialFileName(const std::string& fileName);
+
+// Removes the temporary files of fileName that downloads left behind when
+// their process was ended. One that another updater is writing is open
+// without delete sharing, and stays.
+void RemoveStalePartialFiles(const std::string& fileName);
+
 class CPartialFile {
 public:
-    // Creates (or truncates) the temporary file. Check IsOpen.
+    // Creates (or truncates) the temporary file, which no other process may
+    // write, rename or remove while it is open. Check IsOpen.
     explicit CPartialFile(std::string temporaryName);
     // Closes the temporary file and, unless it was committed, removes it.
     ~CPartialFile();

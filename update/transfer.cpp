@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "http_answer.h"
+
 namespace {
 
 constexpr char kAgent[] = "update_harun_tesly";
@@ -51,6 +53,22 @@ bool IsCertificateError(DWORD error)
     default:
         return false;
     }
+}
+
+// Every value of a header the answer holds, in order; a header sent twice is
+// kept twice.
+std::vector<std::string> HeaderValues(HINTERNET request, DWORD header)
+{
+    std::vector<std::string> values;
+    for (DWORD index = 0;;) {
+        char value[256] = {};
+        DWORD size = sizeof value - 1;
+        DWORD before = index;
+        if (!HttpQueryInfoA(request, header, value, &size, &index) || index == before)
+            break;
+        values.emplace_back(value, strnlen(value, sizeof value));
+    }
+    return values;
 }
 
 bool IsRedirect(DWORD status)
@@ -107,7 +125,7 @@ bool CTransfer::Open(const std::string& url)
             return Fail(TransferError::InsecureRedirect);
         m_info.url = target;
     }
-    m_info.contentLength = ContentLength();
+    ReadBodyHeaders();
     if (m_info.status < 200 || m_info.status > 299)
         return Fail(TransferError::HttpStatus);
     return true;
@@ -173,21 +191,26 @@ bool CTransfer::Read(char* buffer, DWORD size, DWORD* read)
     return m_request && InternetReadFile(m_request.get(), buffer, size, read);
 }
 
-std::optional<uint64_t> CTransfer::ContentLength() const
+void CTransfer::ReadBodyHeaders()
 {
-    char text[32] = {};
-    DWORD size = sizeof text - 1;
-    if (!m_request || !HttpQueryInfoA(m_request.get(), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
-        return std::nullopt;
-    uint64_t length = 0;
-    if (text[0] == '\0')
-        return std::nullopt;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9' || length > UINT64_MAX / 10 - 1)
-            return std::nullopt;
-        length = length * 10 + static_cast<uint64_t>(*p - '0');
-    }
-    return length;
+    m_info.contentLengthHeaders = HeaderValues(m_request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    AnnouncedLength length = ParseContentLength(m_info.contentLengthHeaders);
+    m_info.contentLength = length.value;
+    m_info.contentLengthMalformed = length.malformed;
+    std::vector<std::string> encodings = HeaderValues(m_request.get(), HTTP_QUERY_CONTENT_ENCODING);
+    for (const std::string& encoding : encodings)
+        m_info.contentEncoding += (m_info.contentEncoding.empty() ? "" : ", ") + encoding;
+}
+
+AnswerFault DownloadAnswerFault(const TransferInfo& info)
+{
+    if (info.status != 200)
+        return AnswerFault::NotWhole;
+    if (info.contentLengthMalformed)
+        return AnswerFault::ContentLength;
+    if (!IsIdentityEncoding(info.contentEncoding))
+        return AnswerFault::ContentEncoding;
+    return AnswerFault::None;
 }
 
 BodyEnd ReadBody(CTransfer& transfer, const std::function<bool(const char* data, DWORD size)>& consume)

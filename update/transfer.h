@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct InternetHandleCloser {
     void operator()(HINTERNET handle) const noexcept { InternetCloseHandle(handle); }
@@ -33,8 +34,17 @@ struct TransferInfo {
     DWORD status = 0;     // the HTTP status, 0 when there was no answer
     TransferError error = TransferError::None;
     DWORD systemError = 0; // the client's error code behind Unreachable or Certificate
-    std::optional<uint64_t> contentLength;
+    std::vector<std::string> contentLengthHeaders; // every Content-Length value, as sent
+    std::optional<uint64_t> contentLength; // the length they announce, when they give one
+    bool contentLengthMalformed = false;   // one is not plain digits, or two differ
+    std::string contentEncoding;           // empty when none was sent
 };
+
+// Why an answer cannot be taken as a downloaded file, which must be the whole
+// file as stored: status 200 (not 206 or another 2xx), at most one announced
+// length, in plain digits, and no Content-Encoding but identity.
+enum class AnswerFault { None, NotWhole, ContentLength, ContentEncoding };
+AnswerFault DownloadAnswerFault(const TransferInfo& info);
 
 // Owns the Internet, connection and request handles of one transfer; all of
 // them are closed when the transfer goes out of scope, on every path.
@@ -52,14 +62,13 @@ public:
     // out; a successful read of 0 bytes marks the end of the body.
     bool Read(char* buffer, DWORD size, DWORD* read);
 
-    // The body length the server announced, when it announced one.
-    std::optional<uint64_t> ContentLength() const;
-
 private:
     // Opens the connection and sends the request for one address, without
     // following a redirect.
     bool Send(const std::string& url);
     bool Fail(TransferError error, DWORD systemError = 0);
+    // Takes the length and encoding of the body from the answer's head.
+    void ReadBodyHeaders();
 
     TransferInfo m_info;
     // Closed in reverse order: request, connection, Internet handle.

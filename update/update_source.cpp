@@ -11,26 +11,28 @@ namespace {
 
 constexpr char kNewsFile[] = "text.txt";
 constexpr char kNoNews[] = "ニュースはありません";
-constexpr char kPartialSuffix[] = ".part";
 
-// The body of a signature file, or nothing when it cannot be fetched whole or
-// is larger than any signature.
-std::optional<std::string> FetchSignature(const std::string& url, TransferInfo& info, bool& tooLarge)
+// The body of a signature file into signature, or the outcome that stops the
+// download: the file cannot be fetched, is not a plain answer, or does not
+// arrive whole within the size of any signature.
+std::optional<DownloadOutcome> FetchSignature(const std::string& url, TransferInfo& info, std::string& signature)
 {
     CTransfer transfer;
     bool opened = transfer.Open(url);
     info = transfer.Info();
     if (!opened)
-        return std::nullopt;
-    std::string signature;
+        return DownloadOutcome::SignatureMissing;
+    if (DownloadAnswerFault(info) != AnswerFault::None)
+        return DownloadOutcome::SignatureNotPlainAnswer;
     BodyEnd end = ReadBody(transfer, [&signature](const char* data, DWORD size) {
         signature.append(data, size);
         return signature.size() <= kMaxSignatureBytes;
     });
-    tooLarge = signature.size() > kMaxSignatureBytes;
-    if (end != BodyEnd::Complete)
-        return std::nullopt;
-    return signature;
+    if (signature.size() > kMaxSignatureBytes)
+        return DownloadOutcome::SignatureTooLarge;
+    if (end != BodyEnd::Complete || (info.contentLength && *info.contentLength != signature.size()))
+        return DownloadOutcome::SignatureMissing;
+    return std::nullopt;
 }
 
 } // namespace
@@ -89,13 +91,8 @@ DownloadOutcome CDownloadJob::Download()
     std::optional<CPackageKey> key;
     std::string signature;
     if (signed_) {
-        bool tooLarge = false;
-        std::optional<std::string> fetched = FetchSignature(url + kSignatureSuffix, m_signatureTransfer, tooLarge);
-        if (tooLarge)
-            return DownloadOutcome::SignatureTooLarge;
-        if (!fetched)
-            return DownloadOutcome::SignatureMissing;
-        signature = std::move(*fetched);
+        if (std::optional<DownloadOutcome> failed = FetchSignature(url + kSignatureSuffix, m_signatureTransfer, signature))
+            return *failed;
         key = CPackageKey::FromPem(m_strPackageKey);
         if (!key)
             return DownloadOutcome::SignatureInvalid;
@@ -106,8 +103,11 @@ DownloadOutcome CDownloadJob::Download()
     m_packageTransfer = transfer.Info();
     if (!opened)
         return DownloadOutcome::TransferFailed;
+    if (DownloadAnswerFault(m_packageTransfer) != AnswerFault::None)
+        return DownloadOutcome::NotPlainAnswer;
 
-    CPartialFile file(m_strFileName + kPartialSuffix);
+    RemoveStalePartialFiles(m_strFileName);
+    CPartialFile file(PartialFileName(m_strFileName));
     if (!file.IsOpen())
         return DownloadOutcome::CannotWrite;
     CSha256 digest;

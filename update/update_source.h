@@ -33,11 +33,13 @@ inline constexpr size_t kMaxNewsBytes = 1024 * 1024;
 enum class DownloadOutcome {
     Installed,         // the package arrived whole (and verified) and took its local name
     TransferFailed,    // the package could not be fetched: see m_packageTransfer
+    NotPlainAnswer,    // the answer is not the whole package as stored: DownloadAnswerFault(m_packageTransfer)
     CannotWrite,       // the temporary file could not be created or written
     Incomplete,        // a read failed or timed out before the body ended
     Empty,             // the body was empty
     SizeMismatch,      // the body's size differs from the announced Content-Length
     SignatureMissing,  // the signature could not be fetched: see m_signatureTransfer
+    SignatureNotPlainAnswer, // its answer is not the whole file: DownloadAnswerFault(m_signatureTransfer)
     SignatureTooLarge, // the signature file is larger than any signature
     SignatureInvalid,  // the signature does not verify with the key, or the key is unusable
     CannotReplace,     // the finished package could not replace the local file
@@ -51,12 +53,14 @@ public:
     // Packages are checked with packageKey (PEM), or not at all when it is empty.
     CDownloadJob(std::string fileName, std::string baseUrl, std::string packageKey);
 
-    // Fetches base URL + file name into the local file of that name. With a
-    // package key, the detached signature base URL + file name + ".sig" is
-    // fetched first and must verify over the package. The file is replaced
-    // only when the whole, non-empty (and verified) body has arrived; on any
-    // failure an existing file stays as it was. Returns 0 on success,
-    // non-zero on failure; m_outcome says which.
+    // Fetches base URL + file name into the local file of that name in the
+    // working folder. With a package key, the detached signature base URL +
+    // file name + ".sig" is fetched first and must verify over the package.
+    // Only a plain answer is taken (status 200, one announced length, no
+    // encoding). The package goes to a temporary file of this process's own
+    // and replaces the file only when the whole, non-empty (and verified) body
+    // has arrived; on any failure an existing file stays as it was. Returns 0
+    // on success, non-zero on failure; m_outcome says which.
     int Run();
 
     std::string m_strFileName;

@@ -38,12 +38,16 @@ int CVersionInfo::FetchLatest(std::string url, Fetch* fetch)
 int CVersionInfo::ReadCurrent()
 {
     m_nLocal = 0;
+    // A bare name is the game in the working folder, where it is started: as
+    // a module name it would be searched for, in the updater's folder first.
+    const std::string path =
+        m_strExeName.find_first_of("\\/") == std::string::npos ? ".\\" + m_strExeName : m_strExeName;
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(m_strExeName.c_str(), &ignored);
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
     if (size == 0)
         return 0;
     std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
-    if (!block || !GetFileVersionInfoA(m_strExeName.c_str(), 0, size, block.get()))
+    if (!block || !GetFileVersionInfoA(path.c_str(), 0, size, block.get()))
         return 0;
     char* value = nullptr;
     UINT length = 0;

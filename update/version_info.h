@@ -26,7 +26,8 @@ public:
     int FetchLatest(std::string url, Fetch* fetch = nullptr);
 
     // Sets m_nLocal from the FileVersion of m_strExeName's Japanese Unicode
-    // string table (041104b0); 0 when there is none.
+    // string table (041104b0); 0 when there is none. A bare name is a file in
+    // the working folder.
     int ReadCurrent();
 
     std::string m_strExeName;

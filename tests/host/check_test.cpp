@@ -3,6 +3,7 @@
 // boundaries, the text analysis and the command line.
 #include "check_args.h"
 #include "check_rules.h"
+#include "http_answer.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +21,43 @@ const std::string kUtf8News = "\xe3\x81\x8a\xe7\x9f\xa5\xe3\x82\x89\xe3\x81\x9b"
 FetchFacts Fetch(std::optional<uint64_t> contentLength = std::nullopt, FetchError error = FetchError::None,
                  unsigned long systemError = 0)
 {
-    const char* url = "http://h/game/veltrassa_01/update/f";
-    return FetchFacts{url, url, error == FetchError::None ? 200u : 0u, error, systemError, contentLength};
+    FetchFacts fetch;
+    fetch.requestedUrl = fetch.finalUrl = "http://h/game/veltrassa_01/update/f";
+    fetch.status = error == FetchError::None ? 200u : 0u;
+    fetch.error = error;
+    fetch.systemError = systemError;
+    fetch.contentLength = contentLength;
+    return fetch;
 }
 
 FetchFacts Failed(FetchError error, unsigned long systemError = 0)
 {
     return Fetch(std::nullopt, error, systemError);
 }
+
+// A transfer redirected to url that then failed with error.
+FetchFacts RedirectedTo(const std::string& url, FetchError error)
+{
+    FetchFacts fetch = Failed(error);
+    fetch.finalUrl = url;
+    return fetch;
+}
+
+// An answer with these Content-Length values and Content-Encoding.
+FetchFacts Answer(unsigned status, std::vector<std::string> lengths, std::string encoding = "")
+{
+    FetchFacts fetch = Fetch();
+    fetch.status = status;
+    AnnouncedLength length = ParseContentLength(lengths);
+    fetch.contentLength = length.value;
+    fetch.contentLengthMalformed = length.malformed;
+    fetch.contentLengthHeaders = std::move(lengths);
+    fetch.contentEncoding = std::move(encoding);
+    return fetch;
+}
+
+const std::string kOverlongUrl = "http://h/" + std::string(260, 'x');
+const std::string kRedirectedToOverlongUrl = "the server redirected to " + kOverlongUrl + ", which is not";
 
 using Check = std::function<void(Warnings&)>;
 
@@ -41,14 +71,15 @@ Check News(std::string news, FetchFacts fetch = Fetch(), bool defined = true, si
     return [=](Warnings& w) { CheckNews(NewsFacts{fetch, news, defined, cap}, w); };
 }
 
-Check Package(PackageOutcome outcome, std::string head = "", uint64_t received = 0)
+Check Package(PackageOutcome outcome, std::string head = "", uint64_t received = 0, FetchFacts fetch = Fetch(9000),
+              bool signed_ = false)
 {
-    return [=](Warnings& w) { CheckPackage(PackageFacts{Fetch(9000), outcome, received, head}, w); };
+    return [=](Warnings& w) { CheckPackage(PackageFacts{fetch, outcome, received, head, signed_}, w); };
 }
 
-Check Signature(SignatureState state)
+Check Signature(SignatureState state, FetchFacts fetch = Fetch())
 {
-    return [=](Warnings& w) { CheckSignature(SignatureFacts{state, Fetch()}, w); };
+    return [=](Warnings& w) { CheckSignature(SignatureFacts{state, fetch}, w); };
 }
 
 struct RuleCase {
@@ -107,7 +138,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "it gives 0.00, no version: players see it and Update stays disabled for everyone; most likely "
                  "meant version=0,5;, shown as 0.05"},
         RuleCase{"bad URL", Version("", Failed(FetchError::BadUrl), false), kProblem, "version.dat",
-                 "at most 255 characters"},
+                 "the URL http://h/game/veltrassa_01/update/f is not an http or https URL of at most 255 characters"},
+        RuleCase{"redirect to an overlong URL",
+                 Version("", RedirectedTo(kOverlongUrl, FetchError::BadUrl), false),
+                 kProblem, "version.dat", kRedirectedToOverlongUrl.c_str()},
         // The certificate errors the TLS rows of checker_test.cpp leave out.
         RuleCase{"expired", Version("", Failed(FetchError::Certificate, 12037), false), kProblem, "version.dat",
                  "has expired or is not yet valid"},
@@ -136,6 +170,25 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"stalled", Package(PackageOutcome::Incomplete, "", 3000), kProblem, "update.exe",
                  "stopped after 3,000 bytes"},
         RuleCase{"not written", Package(PackageOutcome::NotWritten), kProblem, "update.exe", "could not write"},
+        // Answers the updater takes as no package, and one whose cut it cannot see.
+        RuleCase{"partial answer", Package(PackageOutcome::NotPlainAnswer, "", 0, Answer(206, {"4500"})), kProblem,
+                 "update.exe", "answered HTTP 206 for http://h/game/veltrassa_01/update/f, not 200 with the whole file"},
+        RuleCase{"two lengths", Package(PackageOutcome::NotPlainAnswer, "", 0, Answer(200, {"4500", "9000"})),
+                 kProblem, "update.exe", "Content-Length: 4500, and Content-Length: 9000, not one length"},
+        RuleCase{"length with a sign", Package(PackageOutcome::NotPlainAnswer, "", 0, Answer(200, {"+9000"})),
+                 kProblem, "update.exe", "Content-Length: +9000, not one length in plain digits"},
+        RuleCase{"unasked encoding", Package(PackageOutcome::NotPlainAnswer, "", 0, Answer(200, {"900"}, "gzip")),
+                 kProblem, "update.exe", "Content-Encoding: gzip, which the updater never asks for"},
+        RuleCase{"the same length twice", Package(PackageOutcome::Complete, "MZ", 9000, Answer(200, {"9000", "9000"})),
+                 kNotice, nullptr, ""},
+        RuleCase{"no length", Package(PackageOutcome::Complete, "MZ", 9000, Answer(200, {})), kProblem, "update.exe",
+                 "without Content-Length, so a download cut short looks whole: the updater installs"},
+        RuleCase{"no length, signed", Package(PackageOutcome::Complete, "MZ", 9000, Answer(200, {}), true), kNotice,
+                 "update.exe", "the signature check refuses it"},
+        RuleCase{"signature answer encoded", Signature(SignatureState::NotPlainAnswer, Answer(200, {"256"}, "br")),
+                 kProblem, "update.exe.sig", "Content-Encoding: br"},
+        RuleCase{"news encoded", News("xy", Answer(200, {"2"}, "gzip")), kProblem, "text.txt",
+                 "players see them as they are"},
         RuleCase{"signature cut short", Signature(SignatureState::Missing), kProblem, "update.exe.sig", "read whole"},
         RuleCase{"signature too large", Signature(SignatureState::TooLarge), kProblem, "update.exe.sig",
                  "larger than any signature"}));
@@ -182,6 +235,10 @@ TEST(CheckFormatting, BytesProgressAndEscapes)
     EXPECT_EQ(FormatProgress(7000, 5000), "7,000 of 5,000 bytes (100%)");
     EXPECT_EQ(FormatProgress(3, 0), "3 bytes");
     EXPECT_EQ(EscapeBytes(std::string("a;\r\n\0\xFF\t\\", 8)), "a;\\r\\n\\x00\\xFF\\t\\\\");
+    EXPECT_EQ(RedactUrl("http://user:secret@h:8080/u/"), "http://***@h:8080/u/");
+    EXPECT_EQ(RedactUrl("https://user@h/u/"), "https://***@h/u/");
+    EXPECT_EQ(RedactUrl("http://h/u/@x/"), "http://h/u/@x/");
+    EXPECT_EQ(RedactUrl("http://h/u/"), "http://h/u/");
 }
 
 TEST(CheckArgs, TakesTheOptionsAroundTheUrl)
@@ -207,6 +264,7 @@ TEST(CheckArgs, RejectsBadCommandLines)
         {{"--key", ""}, "--key needs a file name"},
         {{"--game", "a", "--game", "b"}, "--game is given twice"},
         {{"http://a/u/", "http://b/u/"}, "more than one URL"},
+        {{"http://me:secret@a/u/", "http://b/u/"}, "more than one URL: http://***@a/u/ and"},
         {{"ftp://a/u/"}, "must start with http:// or https://"},
         {{"http://a/game/veltrassa_01/update"}, "ending in /"},
     };

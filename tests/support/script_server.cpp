@@ -155,6 +155,8 @@ ScriptServer::~ScriptServer()
         closesocket(m_listener);
     if (m_thread.joinable())
         m_thread.join();
+    for (std::thread& connection : m_connections)
+        connection.join();
 }
 
 std::string ScriptServer::BaseUrl() const
@@ -203,9 +205,13 @@ void ScriptServer::Serve()
         SOCKET client = accept(m_listener, nullptr, nullptr);
         if (client == INVALID_SOCKET)
             break;
-        HandleConnection(client);
-        shutdown(client, SD_SEND);
-        closesocket(client);
+        // Each connection is answered while the next is accepted: two
+        // programs may fetch at the same time.
+        m_connections.emplace_back([this, client] {
+            HandleConnection(client);
+            shutdown(client, SD_SEND);
+            closesocket(client);
+        });
     }
 }
 

@@ -88,6 +88,7 @@ private:
     std::map<std::string, Handler> m_handlers;
     std::vector<HttpRequest> m_requests;
     std::thread m_thread;
+    std::vector<std::thread> m_connections; // touched only by m_thread until it ends
 };
 
 inline constexpr char kUpdatePath[] = "/game/veltrassa_01/update/";

@@ -50,6 +50,26 @@ Serve Signature(const char* name)
     return File(kPackagePath + ".sig", ReadWholeFile(UPDATER_TEST_CRYPTO_DIR + std::string(name)).value_or(""));
 }
 
+// The package in an answer of this status and these headers: HTTP/1.1 with
+// the package's Content-Length too, or HTTP/1.0 without it, the body ending
+// where the connection closes.
+Serve PackageAnswer(int status, std::string headers, bool length = true)
+{
+    return [=](ScriptServer& s) {
+        if (!length) {
+            s.On(kPackagePath, [=](ScriptConnection& c, const HttpRequest&) {
+                c.Send("HTTP/1.0 " + std::to_string(status) + " OK\r\n" + headers + "\r\n" + PackageProgram());
+            });
+            return;
+        }
+        ScriptConnection::Response response;
+        response.status = status;
+        response.body = PackageProgram();
+        response.extraHeaders = headers;
+        s.OnResponse(kPackagePath, response);
+    };
+}
+
 Serve Redirect(const std::string& path, const std::string& location)
 {
     ScriptConnection::Response moved;
@@ -87,6 +107,7 @@ protected:
         ASSERT_TRUE(CreateDirectoryA(cwd.c_str(), nullptr) && CreateDirectoryA(temp.c_str(), nullptr));
         std::optional<CheckerRun> run = RunChecker(arguments, cwd, temp, folder.Path(), checker);
         ASSERT_TRUE(run) << "the checker did not start or did not end";
+        output = run->output;
         const DWORD exitCode = row.verdict == kUsage ? 2 : row.verdict == kProblem ? 1 : 0;
         EXPECT_EQ(run->exitCode, exitCode) << run->errors << run->output;
         // A check that leaves files out never claims that players are served.
@@ -117,6 +138,7 @@ protected:
     }
 
     TestFolder folder;
+    std::wstring output; // of the last run
 };
 
 class CheckerRowTest : public CheckerTest, public testing::WithParamInterface<Row> {
@@ -214,6 +236,23 @@ const std::vector<Row> kServerRows = {
         Row{"package_empty", kProblem, "", File(kPackagePath, ""), {L"PROBLEM update.exe: it is empty"}},
         Row{"package_forbidden", kProblem, "", File(kPackagePath, "no", 403),
             {L"PROBLEM update.exe: the server answered HTTP 403"}},
+        Row{"package_partial_content", kProblem, "", PackageAnswer(206, "Content-Range: bytes 0-99/200\r\n"),
+            {L"PROBLEM update.exe: the server answered HTTP 206 for http://127.0.0.1:"}},
+        Row{"package_with_two_lengths", kProblem, "", PackageAnswer(200, "Content-Length: 100\r\n"),
+            {L"update.exe: the answer announces its length as Content-Length: ", L", and Content-Length: 100, not one"}},
+        Row{"package_content_encoding", kProblem, "", PackageAnswer(200, "Content-Encoding: gzip\r\n"),
+            {L"PROBLEM update.exe: the answer has Content-Encoding: gzip, which the updater never asks for"}},
+        Row{"package_without_length", kProblem, "", PackageAnswer(200, "Server: old\r\n", false),
+            {L"PROBLEM update.exe: it is served without Content-Length"}},
+        Row{"signed_package_without_length", kNotice, KeyOption("rsa2048.pub.pem"),
+            [](ScriptServer& s) {
+                PackageAnswer(200, "Server: old\r\n", false)(s);
+                Signature("test_package.rsa2048.sig")(s);
+            },
+            {L"NOTICE  update.exe: it is served without Content-Length", L"verifies update.exe"}},
+        Row{"redirect_to_an_overlong_url", kProblem, "", Redirect(kVersionPath, "/" + std::string(300, 'x')),
+            {L"PROBLEM version.dat: the server redirected to http://127.0.0.1:",
+             L"/" + std::wstring(300, L'x') + L", which is not an http or https URL of at most 255 characters"}},
         Row{"package_not_downloaded", kClean, KeyOption("rsa2048.pub.pem") + "--no-package ",
             File(kPackagePath, "", 404),
             {L"not downloaded (--no-package)", L"update.exe and update.exe.sig were not checked (--no-package)\n"}},
@@ -265,6 +304,17 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                         {L"PROBLEM update.exe: the https request was redirected to plain http"}, 28480}),
     RowName);
+
+TEST_F(CheckerTest, NeverPrintsTheUserOrPasswordOfAUrl)
+{
+    ScriptServer server;
+    std::string url = server.BaseUrl();
+    url.insert(std::string("http://").size(), "publisher:s3cret@");
+    Expect(Row{"", kClean, "", nullptr, {L"Update directory  http://***@127.0.0.1:", L"URL     http://***@127.0.0.1:"}},
+           server, url);
+    EXPECT_EQ(output.find(L"s3cret"), std::wstring::npos) << output;
+    EXPECT_EQ(output.find(L"publisher"), std::wstring::npos) << output;
+}
 
 TEST_F(CheckerTest, UnreachableServerFailsEveryFile)
 {

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "bytes_equal.h"
+#include "partial_file.h"
 #include "script_server.h"
 #include "test_folder.h"
 #include "package_signature.h"
@@ -38,7 +41,7 @@ protected:
 TEST_F(DownloadJobTest, TemporaryFileThatCannotBeCreatedFails)
 {
     WriteWholeFile("update.exe", kOldPackage);
-    ASSERT_TRUE(CreateDirectoryA("update.exe.part", nullptr));
+    ASSERT_TRUE(CreateDirectoryA(PartialFileName("update.exe").c_str(), nullptr));
     ServePackage(PackageBytes(5000, 6));
     EXPECT_NE(RunJob(), 0);
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), kOldPackage));
@@ -53,14 +56,28 @@ TEST_F(DownloadJobTest, PackageThatCannotBeReplacedFailsAndLeavesNoTemporaryFile
     EXPECT_TRUE(GetFileAttributesA("update.exe") & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-TEST_F(DownloadJobTest, StaleTemporaryFileIsOverwritten)
+// Temporary files of killed runs go; one that another updater is writing
+// stays, and so do files that only look alike.
+TEST_F(DownloadJobTest, StaleTemporaryFilesAreRemoved)
 {
-    WriteWholeFile("update.exe.part", std::string(90000, 'x'));
+    for (const char* stale : {"update.exe.part", "update.exe.4242.part"})
+        WriteWholeFile(stale, std::string(90000, 'x'));
+    WriteWholeFile(PartialFileName("update.exe"), std::string(90000, 'x'));
+    for (const char* other : {"update.exe.old.part", "other.exe.17.part"})
+        WriteWholeFile(other, "kept");
+    HANDLE writing = CreateFileA("update.exe.77.part", GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writing, INVALID_HANDLE_VALUE);
     const std::string package = PackageBytes(1000, 8);
     ServePackage(package);
-    EXPECT_EQ(RunJob(), 0);
+    int result = RunJob();
+    CloseHandle(writing);
+    EXPECT_EQ(result, 0);
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
-    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
+    std::vector<std::string> entries = folder.Entries();
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"other.exe.17.part", "update.exe", "update.exe.77.part",
+                                                 "update.exe.old.part"}));
 }
 
 TEST_F(DownloadJobTest, PackageOpenElsewhereCannotBeReplaced)

@@ -43,6 +43,9 @@ std::string LongNews()
 }
 
 const std::string kPackage = PackageBytes(300 * 1024 + 17, 1);
+// A body that is a version file, news and the start of a package at once.
+const std::string kWholeBody = "version=1,5; MZ, and the rest.";
+const std::string kHalfBody = kWholeBody.substr(0, 15);
 
 ScriptServer::Handler Raw(std::string bytes)
 {
@@ -194,6 +197,35 @@ INSTANTIATE_TEST_SUITE_P(
         ServerCase{"content_length_over_4_GiB",
                    AllAnswer(StatusLineThen("Content-Length: 4294967311\r\n", "version=1,5; MZ")), 1005,
                    "version=1,5; MZ", std::nullopt},
+        // Answers that are not the whole file as stored: the version file and
+        // the news take what comes, as ever; no package is taken from them.
+        ServerCase{"partial_content",
+                   AllAnswer(Raw("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-14/30\r\n"
+                                 "Content-Length: 15\r\n\r\n" + kHalfBody)),
+                   1005, kHalfBody, std::nullopt},
+        ServerCase{"two_content_lengths_smaller_first",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 15\r\nContent-Length: 30\r\n\r\n" + kWholeBody)),
+                   1005, kWholeBody, std::nullopt, 3, Where::Server, kHalfBody.size()},
+        ServerCase{"content_length_with_a_sign_cut_at_60_percent",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: +30\r\n\r\n" + kWholeBody.substr(0, 18))), 1005,
+                   kWholeBody.substr(0, 18), std::nullopt},
+        ServerCase{"content_length_twice_in_one_line_cut_at_60_percent",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 30, 30\r\n\r\n" + kWholeBody.substr(0, 18))),
+                   1005, kWholeBody.substr(0, 18), std::nullopt},
+        // Not asked for, and not decoded: the bytes are not the file.
+        ServerCase{"unasked_content_encoding",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 15\r\n\r\n" +
+                                 kHalfBody)),
+                   1005, kHalfBody, std::nullopt},
+        // Without a length a cut looks like the end: the updater cannot know,
+        // and the server checker reports such a package.
+        ServerCase{"no_length_http_1_0_cut_at_60_percent",
+                   AllAnswer(Raw("HTTP/1.0 200 OK\r\nServer: old\r\n\r\n" + kWholeBody.substr(0, 18))), 1005,
+                   kWholeBody.substr(0, 18), kWholeBody.substr(0, 18)},
+        ServerCase{"chunked_without_its_last_chunk",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n12\r\n" +
+                                 kWholeBody.substr(0, 18) + "\r\n")),
+                   1005, kWholeBody.substr(0, 18), kWholeBody.substr(0, 18)},
         // News shows as it comes; a package that is not what was announced is refused.
         ServerCase{"content_length_smaller_than_body",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nMZ12 and more")), 0, "MZ12 and more",

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -67,10 +68,13 @@ protected:
                               (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE));
     }
 
-    // Starts the updater and returns its dialog once it shows.
-    HWND Start()
+    // Starts the updater (by default the one in the installation folder)
+    // with the installation folder as its working folder, and returns its
+    // dialog once it shows.
+    HWND Start(const std::string& program = "")
     {
-        updater = std::make_unique<UpdaterProcess>(folder.Path() + "\\updater_Orvantis.exe", folder.Path());
+        updater = std::make_unique<UpdaterProcess>(program.empty() ? folder.Path() + "\\updater_Orvantis.exe" : program,
+                                                   folder.Path());
         EXPECT_TRUE(updater->Started());
         HWND dialog = updater->WaitForWindow(kCaption);
         EXPECT_NE(dialog, nullptr);
@@ -240,6 +244,84 @@ TEST_F(UpdaterTest, StalledServerDelaysStartByTimeoutsOnly)
     EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  0.00");
     EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"ニュースはありません");
     EXPECT_FALSE(ControlEnabled(dialog, IDC_UPDATE));
+}
+
+// A second updater in the same folder, as a double-click gives, whose
+// download is cut short while the first one's goes on: neither touches the
+// other's download (a shared one would lose what the first had written
+// beyond the cut), and the first installs and starts the exact package.
+TEST_F(UpdaterTest, TwoUpdatersInOneFolderKeepTheirDownloadsApart)
+{
+    InstallGame();
+    const std::string package = PackageProgram();
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(package.size()) + "\r\n\r\n";
+    std::atomic<int> packageRequests{0};
+    std::atomic<size_t> firstSent{0};
+    server->On(kPackagePath, [&](ScriptConnection& c, const HttpRequest&) {
+        if (packageRequests++ > 0) {
+            c.Send(head + package.substr(0, package.size() / 10));
+            return;
+        }
+        c.Send(head);
+        for (size_t piece = package.size() / 20 + 1; firstSent < package.size(); c.Pause(150)) {
+            size_t at = firstSent;
+            c.Send(std::string_view(package).substr(at, piece));
+            firstSent = at + std::min(piece, package.size() - at);
+        }
+    });
+    HWND first = Start();
+    ASSERT_NE(first, nullptr);
+    UpdaterProcess second(folder.Path() + "\\updater_Orvantis.exe", folder.Path());
+    HWND secondDialog = second.WaitForWindow(kCaption);
+    ASSERT_NE(secondDialog, nullptr);
+
+    // The second starts once the first has written a good part of its download.
+    Click(first, IDC_UPDATE);
+    ASSERT_TRUE(WaitUntil([&] { return firstSent >= package.size() / 3; }));
+    Click(secondDialog, IDC_UPDATE);
+    EXPECT_TRUE(WaitUntil([&] { return ControlText(secondDialog, IDC_NEWS) == L"ダウンロードに失敗しました"; }));
+    ExpectPackageInstalledAndStarted(package);
+
+    Click(secondDialog, IDC_QUIT);
+    EXPECT_TRUE(second.WaitForExit());
+    for (const std::string& entry : folder.Entries())
+        EXPECT_EQ(entry.find(".part"), std::string::npos) << entry << " was left";
+}
+
+// A shortcut may start the updater with the installation folder as its
+// working folder while the updater lies elsewhere, beside an old package and
+// another game: the version is read, the package written and started, and
+// the game started, all in the working folder.
+TEST_F(UpdaterTest, WorkingFolderIsTheOneFolderUsed)
+{
+    InstallGame();
+    const std::string own = folder.Path() + "\\own";
+    ASSERT_TRUE(CreateDirectoryA(own.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + "updater_Orvantis.exe").c_str(), (own + "\\updater_Orvantis.exe").c_str(),
+                          FALSE));
+    // Started by mistake, either records so: the "game" as a package would,
+    // the old "package" as a game would.
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + "test_package.exe").c_str(), (own + "\\harun_tesli.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + "game_1_5_0_0.exe").c_str(), (own + "\\update.exe").c_str(), FALSE));
+    const std::optional<std::string> oldPackage = ReadWholeFile(own + "\\update.exe");
+    const std::string package = PackageProgram();
+    server->OnFile(kPackagePath, package);
+
+    HWND dialog = Start(own + "\\updater_Orvantis.exe");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_CURRENT), L"現在のバージョン  1.04");
+    Click(dialog, IDC_UPDATE);
+    ExpectPackageInstalledAndStarted(package);
+    EXPECT_FALSE(FileInFolder("game_args.txt")) << "the old package beside the updater was started";
+    EXPECT_TRUE(SameBytes(ReadWholeFile(own + "\\update.exe"), *oldPackage));
+
+    ASSERT_TRUE(DeleteFileA((folder.Path() + "\\package_ran.txt").c_str()));
+    dialog = Start(own + "\\updater_Orvantis.exe");
+    ASSERT_NE(dialog, nullptr);
+    Click(dialog, IDC_WINDOW);
+    EXPECT_TRUE(updater->WaitForExit());
+    EXPECT_TRUE(WaitUntil([&] { return FileInFolder("game_args.txt") == "window\n"; }));
+    EXPECT_FALSE(FileInFolder("package_ran.txt")) << "the game beside the updater was started";
 }
 
 // What a click on Update leads to, by build and server: the package starts
