@@ -1,8 +1,10 @@
 #include "check_rules.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "http_answer.h"
+#include "transfer_bounds.h"
 #include "version.h"
 
 namespace {
@@ -53,6 +55,19 @@ std::string Version(int value)
     if (minor.size() < 2)
         minor.insert(0, 2 - minor.size(), '0');
     return std::to_string(value / 1000) + "." + minor;
+}
+
+// "3 s", "0.25 s"
+std::string Seconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f s", seconds == static_cast<int>(seconds) ? 0 : 2, seconds);
+    return text;
+}
+
+std::string Seconds(std::chrono::milliseconds time)
+{
+    return Seconds(std::chrono::duration<double>(time).count());
 }
 
 // The warning for a transfer that failed; true when it succeeded. consequence
@@ -111,8 +126,39 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
                 ? "upload version.dat to the update directory, last: after update.exe, update.exe.sig and text.txt"
                 : "upload " + what + "to the update directory (before version.dat announces a new version)");
         break;
+    case FetchError::NoTimeLeft:
+        Add(warnings, Severity::Problem, file,
+            "not fetched: the updater's start-up fetches (" + Seconds(kStartupFetchTime) +
+                " in all) had used up their time before it was due; " + consequence,
+            "make the server answer version.dat at once; see its own warning");
+        break;
     }
     return false;
+}
+
+// A start-up fetch whose body the updater stopped reading when its time was
+// up; true when it read the whole body.
+bool CheckStartupTime(const char* file, const FetchFacts& fetch, const std::string& bound, const std::string& seen,
+                      Warnings& warnings)
+{
+    if (fetch.bound != BodyBound::TimeUp)
+        return true;
+    Add(warnings, Severity::Problem, file,
+        "the body came too slowly: the updater stopped reading it after " + FormatBytes(fetch.bodyBytes) + " in " +
+            Seconds(fetch.bodySeconds) + " (" + bound + ", so that its window shows); " + seen,
+        std::string("serve ") + file + " at once: check the server's load, and any proxy or CDN in between");
+    return false;
+}
+
+// A download that fell under the progress floor.
+void CheckProgress(const char* file, const FetchFacts& fetch, Warnings& warnings)
+{
+    Add(warnings, Severity::Problem, file,
+        "it came too slowly: fewer than " + FormatBytes(kMinProgressBytes) + " arrived in " +
+            Seconds(kProgressWindow) + " (" + FormatBytes(fetch.bodyBytes) + " in " + Seconds(fetch.bodySeconds) +
+            "), and the updater gave up: Update fails for every player",
+        std::string("serve ") + file + " at full speed: check the server's bandwidth and load, and any proxy or CDN in "
+        "between");
 }
 
 // Names the faults of an answer that the updater does not take as a file
@@ -347,6 +393,9 @@ void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
         return;
     }
     CheckAnswer(kVersionFile, facts.fetch, false, "", warnings);
+    if (!CheckStartupTime(kVersionFile, facts.fetch, "it reads version.dat for at most " + Seconds(kVersionFileTime),
+                          "players see " + Version(ParseVersionFile(facts.body)), warnings))
+        return;
     VersionFields fields = ParseVersionFileFields(facts.body);
     VersionForm form = ReadVersionForm(facts.body, false);
     std::optional<std::string> intent = LikelyIntent(facts.body);
@@ -423,6 +472,10 @@ void CheckNews(const NewsFacts& facts, Warnings& warnings)
     if (!CheckTransfer(kNewsFile, facts.fetch, "players see the no-news text instead", warnings))
         return;
     CheckAnswer(kNewsFile, facts.fetch, false, "", warnings);
+    if (!CheckStartupTime(kNewsFile, facts.fetch,
+                          "the start-up fetches have " + Seconds(kStartupFetchTime) + " in all",
+                          "players see only that part of the news", warnings))
+        return;
     const std::string& news = facts.news;
     const char* encodingFix = "save text.txt in Shift_JIS (code page 932), without a byte-order mark";
     std::optional<size_t> invalid = FindInvalidCp932(news);
@@ -514,6 +567,9 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
     case PackageOutcome::TransferFailed:
     case PackageOutcome::NotPlainAnswer: // named above
         break;
+    case PackageOutcome::TooSlow:
+        CheckProgress(kPackageFile, facts.fetch, warnings);
+        break;
     case PackageOutcome::NotWritten:
         Add(warnings, Severity::Problem, kPackageFile,
             "the checker could not write its temporary copy, so the package was not examined",
@@ -551,6 +607,9 @@ void CheckSignature(const SignatureFacts& facts, Warnings& warnings)
                 "its body could not be read whole: Update fails for every player",
                 "check that the server sends the whole file");
         }
+        break;
+    case SignatureState::TooSlow:
+        CheckProgress(kSignatureFile, facts.fetch, warnings);
         break;
     case SignatureState::NotPlainAnswer:
         CheckAnswer(kSignatureFile, facts.fetch, true, "Update fails for every player", warnings);

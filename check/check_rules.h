@@ -10,7 +10,23 @@
 #include <vector>
 
 // How one transfer ended, as the updater's transfers report it.
-enum class FetchError { None, BadUrl, Unreachable, Certificate, InsecureRedirect, TooManyRedirects, HttpStatus };
+enum class FetchError {
+    None,
+    BadUrl,
+    Unreachable,
+    Certificate,
+    InsecureRedirect,
+    TooManyRedirects,
+    HttpStatus,
+    NoTimeLeft, // not sent: the start-up's time was used up before it was due
+};
+
+// A bound of the updater's that ended the reading of a body.
+enum class BodyBound {
+    None,
+    TimeUp,  // a start-up fetch's time was up
+    TooSlow, // a download made less than the progress floor
+};
 
 struct FetchFacts {
     std::string requestedUrl;
@@ -22,6 +38,9 @@ struct FetchFacts {
     std::vector<std::string> contentLengthHeaders; // every Content-Length value, as sent
     bool contentLengthMalformed = false;           // not one length in plain digits
     std::string contentEncoding;                   // empty when none was sent
+    BodyBound bound = BodyBound::None;
+    uint64_t bodyBytes = 0;   // of the body, received
+    double bodySeconds = 0;   // spent reading it
 };
 
 enum class Severity {
@@ -61,6 +80,7 @@ enum class PackageOutcome {
     NotPlainAnswer, // not status 200 with one plain length and no encoding: see fetch
     NotWritten,     // the checker could not write its temporary copy
     Incomplete,     // a read failed or timed out before the body ended
+    TooSlow,        // it stopped making progress: see fetch
     Empty,
     SizeMismatch,   // the body's size differs from Content-Length
 };
@@ -79,6 +99,7 @@ enum class SignatureState {
     Missing,    // see fetch
     NotPlainAnswer, // not status 200 with one plain length and no encoding: see fetch
     TooLarge,
+    TooSlow,    // it stopped making progress: see fetch
     Invalid,    // does not verify with the key
 };
 

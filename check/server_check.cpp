@@ -42,6 +42,11 @@ FetchFacts FactsOf(const TransferInfo& info, const std::string& requested)
     facts.contentLengthHeaders = info.contentLengthHeaders;
     facts.contentLengthMalformed = info.contentLengthMalformed;
     facts.contentEncoding = info.contentEncoding;
+    facts.bound = info.bodyEnd == BodyEnd::TimeUp    ? BodyBound::TimeUp
+                  : info.bodyEnd == BodyEnd::TooSlow ? BodyBound::TooSlow
+                                                     : BodyBound::None;
+    facts.bodyBytes = info.bodyBytes;
+    facts.bodySeconds = std::chrono::duration<double>(info.bodyTime).count();
     switch (info.error) {
     case TransferError::None: facts.error = FetchError::None; break;
     case TransferError::BadUrl: facts.error = FetchError::BadUrl; break;
@@ -50,6 +55,7 @@ FetchFacts FactsOf(const TransferInfo& info, const std::string& requested)
     case TransferError::InsecureRedirect: facts.error = FetchError::InsecureRedirect; break;
     case TransferError::TooManyRedirects: facts.error = FetchError::TooManyRedirects; break;
     case TransferError::HttpStatus: facts.error = FetchError::HttpStatus; break;
+    case TransferError::NoTimeLeft: facts.error = FetchError::NoTimeLeft; break;
     }
     return facts;
 }
@@ -140,12 +146,15 @@ PackageOutcome PackageOutcomeOf(DownloadOutcome outcome)
     case DownloadOutcome::Incomplete: return PackageOutcome::Incomplete;
     case DownloadOutcome::Empty: return PackageOutcome::Empty;
     case DownloadOutcome::SizeMismatch: return PackageOutcome::SizeMismatch;
+    case DownloadOutcome::TooSlow: return PackageOutcome::TooSlow;
     default: return PackageOutcome::NotWritten;
     }
 }
 
-SignatureState SignatureStateOf(DownloadOutcome outcome)
+SignatureState SignatureStateOf(DownloadOutcome outcome, const TransferInfo& signature)
 {
+    if (outcome == DownloadOutcome::TooSlow && signature.bodyEnd == BodyEnd::TooSlow)
+        return SignatureState::TooSlow;
     switch (outcome) {
     case DownloadOutcome::SignatureMissing: return SignatureState::Missing;
     case DownloadOutcome::SignatureNotPlainAnswer: return SignatureState::NotPlainAnswer;
@@ -188,7 +197,7 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
     SignatureFacts signature;
     if (!settings.packageKey.empty()) {
         signature.fetch = FactsOf(job.m_signatureTransfer, url + kSignatureSuffix);
-        signature.state = SignatureStateOf(outcome);
+        signature.state = SignatureStateOf(outcome, job.m_signatureTransfer);
         PrintTransfer(out, L"update.exe.sig", signature.fetch, std::nullopt);
         out.Write(Field(L"verdict", signature.state == SignatureState::Verified ? L"verifies update.exe"
                                     : signature.state == SignatureState::Invalid
@@ -241,7 +250,9 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
     CVersionInfo versionInfo;
     CVersionInfo::Fetch versionFetch;
     auto start = Clock::now();
-    versionInfo.FetchLatest(versionUrl, &versionFetch);
+    // As the updater's dialog fetches them: in one shared time.
+    const auto fetchesEnd = TransferClock::now() + kStartupFetchTime;
+    versionInfo.FetchLatest(versionUrl, &versionFetch, fetchesEnd);
     VersionFacts version{FactsOf(versionFetch.transfer, versionUrl), versionFetch.read, versionFetch.body};
     PrintTransfer(out, L"version.dat", version.fetch, SecondsSince(start));
     if (version.read) {
@@ -254,7 +265,7 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
     TransferInfo newsTransfer;
     start = Clock::now();
     NewsFacts news;
-    news.news = FetchNews(source, &newsTransfer);
+    news.news = FetchNews(source, &newsTransfer, fetchesEnd);
     news.fetch = FactsOf(newsTransfer, source.m_strBaseUrl + "text.txt");
     news.definedInCp932 = ConvertsStrictly(news.news);
     news.cap = kMaxNewsBytes;

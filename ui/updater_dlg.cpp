@@ -63,13 +63,16 @@ BOOL Cupdater_OrvantisDlg::OnInitDialog()
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
-    m_versionInfo.FetchLatest(m_updateSource.m_strBaseUrl + m_updateSource.m_strVersionFile);
+    // The two fetches share one time, so that the window shows whatever the
+    // server sends.
+    const CTransfer::Clock::time_point fetchesEnd = CTransfer::Clock::now() + kStartupFetchTime;
+    m_versionInfo.FetchLatest(m_updateSource.m_strBaseUrl + m_updateSource.m_strVersionFile, nullptr, fetchesEnd);
     m_versionInfo.ReadCurrent();
     m_nCurrent = m_versionInfo.m_nLocal;
     m_nLatest = m_versionInfo.m_nRemote;
     m_strLatest = FormatLatestLine(m_nLatest);
     m_strCurrent = FormatCurrentLine(m_nCurrent);
-    m_strNews = FetchNews(m_updateSource);
+    m_strNews = FetchNews(m_updateSource, nullptr, fetchesEnd);
     EnableUpdateButton();
 
     return CDialog::OnInitDialog();

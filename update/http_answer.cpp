@@ -10,7 +10,8 @@ AnnouncedLength ParseContentLength(const std::vector<std::string>& values)
         bool plain = !text.empty();
         for (char c : text) {
             auto digit = static_cast<uint64_t>(c - '0');
-            if (c < '0' || c > '9' || value > (UINT64_MAX - digit) / 10) {
+            // Compared with constants: no 64-bit division in the 32-bit program.
+            if (c < '0' || c > '9' || value > UINT64_MAX / 10 || (value == UINT64_MAX / 10 && digit > UINT64_MAX % 10)) {
                 plain = false;
                 break;
             }

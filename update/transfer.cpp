@@ -1,9 +1,11 @@
 #include "transfer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "http_answer.h"
+#include "transfer_bounds.h"
 
 namespace {
 
@@ -135,6 +137,7 @@ bool CTransfer::Send(const std::string& url)
 {
     m_request.reset();
     m_connection.reset();
+    m_available = 0;
     if (url.size() > kMaxUrlLength)
         return Fail(TransferError::BadUrl);
 
@@ -188,7 +191,21 @@ bool CTransfer::Fail(TransferError error, DWORD systemError)
 bool CTransfer::Read(char* buffer, DWORD size, DWORD* read)
 {
     *read = 0;
-    return m_request && InternetReadFile(m_request.get(), buffer, size, read);
+    if (!m_request)
+        return false;
+    // A read waits until its whole buffer is filled or the body ends; a
+    // server that sends a byte at a time keeps it waiting for ever. Asking
+    // first how much has arrived waits only for the next byte, or for the
+    // receive timeout, and the read of that much returns at once. 0 bytes
+    // available with success is the end of the body.
+    if (m_available == 0 && !InternetQueryDataAvailable(m_request.get(), &m_available, 0, 0))
+        return false;
+    if (m_available == 0)
+        return true;
+    if (!InternetReadFile(m_request.get(), buffer, std::min(m_available, size), read))
+        return false;
+    m_available -= std::min(m_available, *read);
+    return true;
 }
 
 void CTransfer::ReadBodyHeaders()
@@ -213,16 +230,33 @@ AnswerFault DownloadAnswerFault(const TransferInfo& info)
     return AnswerFault::None;
 }
 
-BodyEnd ReadBody(CTransfer& transfer, const std::function<bool(const char* data, DWORD size)>& consume)
+BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD size)>& consume,
+                            const ReadLimits& limits)
 {
+    const Clock::time_point start = Clock::now();
+    CProgressFloor floor;
     std::vector<char> buffer(kChunkSize);
+    auto end = [this, start](BodyEnd how) {
+        m_info.bodyTime = Clock::now() - start;
+        return m_info.bodyEnd = how;
+    };
+    m_info.bodyBytes = 0;
     for (;;) {
-        DWORD read = kChunkSize;
-        if (!transfer.Read(buffer.data(), kChunkSize, &read))
-            return BodyEnd::Failed;
+        // Checked between reads: each read waits at most for the next byte,
+        // or the receive timeout.
+        const Clock::time_point now = Clock::now();
+        if (limits.deadline && now >= *limits.deadline)
+            return end(BodyEnd::TimeUp);
+        if (limits.progressFloor &&
+            !floor.Holds(m_info.bodyBytes, now - start))
+            return end(BodyEnd::TooSlow);
+        DWORD read = 0;
+        if (!Read(buffer.data(), kChunkSize, &read))
+            return end(BodyEnd::Failed);
         if (read == 0)
-            return BodyEnd::Complete;
+            return end(BodyEnd::Complete);
+        m_info.bodyBytes += read;
         if (!consume(buffer.data(), read))
-            return BodyEnd::Stopped;
+            return end(BodyEnd::Stopped);
     }
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,16 @@ enum class TransferError {
     InsecureRedirect, // an https request was redirected to plain http
     TooManyRedirects, // more than 10 redirects, as a redirect loop gives
     HttpStatus,       // the server answered with a status other than 2xx
+    NoTimeLeft,       // not sent: the time for it was used up before it was due
+};
+
+// How the reading of a body ended.
+enum class BodyEnd {
+    Complete, // the server's body ended with a successful empty read
+    Stopped,  // the consumer asked to stop
+    Failed,   // a read failed or timed out
+    TimeUp,   // the deadline passed: what arrived before it stands
+    TooSlow,  // fewer than kMinProgressBytes arrived in kProgressWindow
 };
 
 // What became of a transfer, for those who report on the server.
@@ -38,6 +49,9 @@ struct TransferInfo {
     std::optional<uint64_t> contentLength; // the length they announce, when they give one
     bool contentLengthMalformed = false;   // one is not plain digits, or two differ
     std::string contentEncoding;           // empty when none was sent
+    BodyEnd bodyEnd = BodyEnd::Complete;   // once the body was read
+    uint64_t bodyBytes = 0;                // of the body, received
+    std::chrono::milliseconds bodyTime{0}; // spent reading the body
 };
 
 // Why an answer cannot be taken as a downloaded file, which must be the whole
@@ -45,6 +59,24 @@ struct TransferInfo {
 // length, in plain digits, and no Content-Encoding but identity.
 enum class AnswerFault { None, NotWhole, ContentLength, ContentEncoding };
 AnswerFault DownloadAnswerFault(const TransferInfo& info);
+
+// The clock of the transfers' bounds: GetTickCount64, in milliseconds. The
+// standard steady clock would bring 64-bit division and gettimeofday into
+// the 32-bit program, for a finer time than any bound needs.
+struct TransferClock {
+    using duration = std::chrono::milliseconds;
+    using rep = duration::rep;
+    using period = duration::period;
+    using time_point = std::chrono::time_point<TransferClock>;
+    static constexpr bool is_steady = true;
+    static time_point now() noexcept { return time_point(duration(static_cast<rep>(GetTickCount64()))); }
+};
+
+// The bounds of the reading of one body.
+struct ReadLimits {
+    std::optional<TransferClock::time_point> deadline; // no read begins after it
+    bool progressFloor = false; // downloads: end one that stops making progress
+};
 
 // Owns the Internet, connection and request handles of one transfer; all of
 // them are closed when the transfer goes out of scope, on every path.
@@ -58,9 +90,16 @@ public:
 
     const TransferInfo& Info() const { return m_info; }
 
-    // Reads up to size bytes of the body. False when the read fails or times
-    // out; a successful read of 0 bytes marks the end of the body.
+    // Reads what has arrived of the body, at most size bytes, once at least
+    // one byte has (or the body has ended). False when the read fails or
+    // times out; a successful read of 0 bytes marks the end of the body.
     bool Read(char* buffer, DWORD size, DWORD* read);
+
+    using Clock = TransferClock;
+    // Reads the body in chunks of at most 1024 bytes and hands each chunk,
+    // exactly as read, to consume, which returns false to stop. Records how
+    // it ended in Info().
+    BodyEnd ReadBody(const std::function<bool(const char* data, DWORD size)>& consume, const ReadLimits& limits = {});
 
 private:
     // Opens the connection and sends the request for one address, without
@@ -75,14 +114,5 @@ private:
     InternetHandle m_internet;
     InternetHandle m_connection;
     InternetHandle m_request;
+    DWORD m_available = 0; // bytes the client holds that are not read yet
 };
-
-enum class BodyEnd {
-    Complete, // the server's body ended with a successful empty read
-    Stopped,  // the consumer asked to stop
-    Failed,   // a read failed or timed out
-};
-
-// Reads the body in chunks of at most 1024 bytes and hands each chunk, exactly
-// as read, to consume, which returns false to stop.
-BodyEnd ReadBody(CTransfer& transfer, const std::function<bool(const char* data, DWORD size)>& consume);

@@ -24,12 +24,17 @@ std::optional<DownloadOutcome> FetchSignature(const std::string& url, TransferIn
         return DownloadOutcome::SignatureMissing;
     if (DownloadAnswerFault(info) != AnswerFault::None)
         return DownloadOutcome::SignatureNotPlainAnswer;
-    BodyEnd end = ReadBody(transfer, [&signature](const char* data, DWORD size) {
-        signature.append(data, size);
-        return signature.size() <= kMaxSignatureBytes;
-    });
+    BodyEnd end = transfer.ReadBody(
+        [&signature](const char* data, DWORD size) {
+            signature.append(data, size);
+            return signature.size() <= kMaxSignatureBytes;
+        },
+        ReadLimits{std::nullopt, true});
+    info = transfer.Info();
     if (signature.size() > kMaxSignatureBytes)
         return DownloadOutcome::SignatureTooLarge;
+    if (end == BodyEnd::TooSlow)
+        return DownloadOutcome::TooSlow;
     if (end != BodyEnd::Complete || (info.contentLength && *info.contentLength != signature.size()))
         return DownloadOutcome::SignatureMissing;
     return std::nullopt;
@@ -44,20 +49,33 @@ CUpdateSource::CUpdateSource(std::string baseUrl)
 {
 }
 
-std::string FetchNews(const CUpdateSource& source, TransferInfo* info)
+std::string FetchNews(const CUpdateSource& source, TransferInfo* info, CTransfer::Clock::time_point until)
 {
+    // Due after the start-up's time is up, it is not sent: the window must show.
+    if (CTransfer::Clock::now() >= until) {
+        if (info) {
+            *info = TransferInfo();
+            info->error = TransferError::NoTimeLeft;
+        }
+        return kNoNews;
+    }
     CTransfer transfer;
     bool opened = transfer.Open(source.m_strBaseUrl + kNewsFile);
     if (info)
         *info = transfer.Info();
     if (!opened)
         return kNoNews;
-    // A read that fails part way leaves the news received so far.
+    // A read that fails part way, or the end of the start-up's time, leaves
+    // the news received so far.
     std::string news;
-    ReadBody(transfer, [&news](const char* data, DWORD size) {
-        news.append(data, std::min<size_t>(size, kMaxNewsBytes - news.size()));
-        return news.size() < kMaxNewsBytes;
-    });
+    transfer.ReadBody(
+        [&news](const char* data, DWORD size) {
+            news.append(data, std::min<size_t>(size, kMaxNewsBytes - news.size()));
+            return news.size() < kMaxNewsBytes;
+        },
+        ReadLimits{until});
+    if (info)
+        *info = transfer.Info();
     return news;
 }
 
@@ -114,20 +132,25 @@ DownloadOutcome CDownloadJob::Download()
     if (signed_ && !digest.IsReady())
         return DownloadOutcome::SignatureInvalid;
     std::optional<uint64_t> announced = m_packageTransfer.contentLength;
-    BodyEnd end = ReadBody(transfer, [&](const char* data, DWORD size) {
-        m_nReceived += size;
-        if (signed_ && !digest.Add(data, size))
-            return false;
-        if (!file.Write(data, size))
-            return false;
-        if (m_onProgress)
-            m_onProgress(m_nReceived, announced);
-        return true;
-    });
+    BodyEnd end = transfer.ReadBody(
+        [&](const char* data, DWORD size) {
+            m_nReceived += size;
+            if (signed_ && !digest.Add(data, size))
+                return false;
+            if (!file.Write(data, size))
+                return false;
+            if (m_onProgress)
+                m_onProgress(m_nReceived, announced);
+            return true;
+        },
+        ReadLimits{std::nullopt, true});
+    m_packageTransfer = transfer.Info();
     if (end == BodyEnd::Stopped)
         return DownloadOutcome::CannotWrite;
     if (end == BodyEnd::Failed)
         return DownloadOutcome::Incomplete;
+    if (end == BodyEnd::TooSlow)
+        return DownloadOutcome::TooSlow;
     // An empty file is never a package; it is what a server that dropped the
     // connection after its status line leaves.
     if (m_nReceived == 0)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "transfer.h"
+#include "transfer_bounds.h"
 
 // The update directory on the server and the version file in it.
 class CUpdateSource {
@@ -21,10 +22,12 @@ public:
 };
 
 // The news text for the news box: the body of "text.txt" as code page 932
-// bytes, at most 1 MiB of it, or "ニュースはありません" when the server
-// cannot be reached or answers with an error. info, when given, receives what
-// became of the transfer.
-std::string FetchNews(const CUpdateSource& source, TransferInfo* info = nullptr);
+// bytes, at most 1 MiB of it and what arrived of it before until, or
+// "ニュースはありません" when the server cannot be reached or answers with an
+// error, or until has passed before the request. info, when given, receives
+// what became of the transfer.
+std::string FetchNews(const CUpdateSource& source, TransferInfo* info = nullptr,
+                      CTransfer::Clock::time_point until = CTransfer::Clock::now() + kStartupFetchTime);
 
 // The news cap: a news box has no use for more, and a broken server must not
 // exhaust memory.
@@ -36,6 +39,7 @@ enum class DownloadOutcome {
     NotPlainAnswer,    // the answer is not the whole package as stored: DownloadAnswerFault(m_packageTransfer)
     CannotWrite,       // the temporary file could not be created or written
     Incomplete,        // a read failed or timed out before the body ended
+    TooSlow,           // the package or signature stopped making progress: see their bodyEnd
     Empty,             // the body was empty
     SizeMismatch,      // the body's size differs from the announced Content-Length
     SignatureMissing,  // the signature could not be fetched: see m_signatureTransfer

@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 
 namespace {
 
@@ -12,11 +11,11 @@ constexpr size_t kTextBuffer = 256;
 
 // The display labels, as code page 932 bytes written out so that every
 // compiler stores them unchanged (clang has no other execution character set
-// than UTF-8).
-constexpr char kLatestFormat[] = // "最新バージョン %2d.%02d"
-    "\x8d\xc5\x90\x56\x83\x6f\x81\x5b\x83\x57\x83\x87\x83\x93 %2d.%02d";
-constexpr char kCurrentFormat[] = // "現在のバージョン %2d.%02d"
-    "\x8c\xbb\x8d\xdd\x82\xcc\x83\x6f\x81\x5b\x83\x57\x83\x87\x83\x93 %2d.%02d";
+// than UTF-8). Each is followed by one space and the value as "%2d.%02d".
+constexpr char kLatestLabel[] = // "最新バージョン"
+    "\x8d\xc5\x90\x56\x83\x6f\x81\x5b\x83\x57\x83\x87\x83\x93";
+constexpr char kCurrentLabel[] = // "現在のバージョン"
+    "\x8c\xbb\x8d\xdd\x82\xcc\x83\x6f\x81\x5b\x83\x57\x83\x87\x83\x93";
 
 // Splits a text into tokens as the C tokenizer does: delimiters that stand
 // before a token are skipped, the token ends at the next delimiter, which is
@@ -87,11 +86,22 @@ int ToVersionValue(int64_t major, int64_t minor)
     return static_cast<int>(value);
 }
 
-std::string FormatLine(const char* format, int version)
+// A number as printf's "%2d" (fill ' ') or "%02d" (fill '0') writes it:
+// spaces go before a sign, zeros after it.
+std::string Padded(int value, size_t width, char fill)
 {
-    char line[kTextBuffer];
-    std::snprintf(line, sizeof line, format, version / 1000, version % 1000);
-    return line;
+    std::string text = std::to_string(value);
+    if (text.size() < width)
+        text.insert(fill == '0' && value < 0 ? 1 : 0, width - text.size(), fill);
+    return text;
+}
+
+// label, a space, and the value as "%2d.%02d" of its major and minor. Written
+// out rather than with snprintf, which would bring MinGW's whole printf into
+// the program for this one line.
+std::string FormatLine(const char* label, int version)
+{
+    return std::string(label) + " " + Padded(version / 1000, 2, ' ') + "." + Padded(version % 1000, 2, '0');
 }
 
 } // namespace
@@ -126,10 +136,10 @@ int ParseFileVersion(std::string_view fileVersion)
 
 std::string FormatLatestLine(int version)
 {
-    return FormatLine(kLatestFormat, version);
+    return FormatLine(kLatestLabel, version);
 }
 
 std::string FormatCurrentLine(int version)
 {
-    return FormatLine(kCurrentFormat, version);
+    return FormatLine(kCurrentLabel, version);
 }

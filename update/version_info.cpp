@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -12,26 +13,31 @@
 
 CVersionInfo::CVersionInfo(std::string exeName) : m_strExeName(std::move(exeName)) {}
 
-int CVersionInfo::FetchLatest(std::string url, Fetch* fetch)
+int CVersionInfo::FetchLatest(std::string url, Fetch* fetch, CTransfer::Clock::time_point until)
 {
     m_nRemote = 0;
-    constexpr DWORD kBufferSize = 256;
-    char buffer[kBufferSize] = {};
+    // The file has always been read into a 256-byte buffer whose zero fill
+    // ends the text.
+    constexpr size_t kMaxBody = 255;
     CTransfer transfer;
     bool opened = transfer.Open(url);
     if (fetch)
         *fetch = Fetch{transfer.Info(), false, {}};
     if (!opened)
         return 0;
-    // The whole file is expected in the first read; the zero fill ends the text.
-    DWORD read = 0;
-    if (transfer.Read(buffer, kBufferSize - 1, &read)) {
-        m_nRemote = ParseVersionFile(std::string_view(buffer, read));
-        if (fetch) {
-            fetch->read = true;
-            fetch->body.assign(buffer, read);
-        }
-    }
+    std::string body;
+    ReadLimits limits{std::min(until, CTransfer::Clock::now() + kVersionFileTime)};
+    BodyEnd end = transfer.ReadBody(
+        [&body](const char* data, DWORD size) {
+            body.append(data, std::min<size_t>(size, kMaxBody - body.size()));
+            return body.size() < kMaxBody;
+        },
+        limits);
+    bool read = !body.empty() || end == BodyEnd::Complete;
+    if (read)
+        m_nRemote = ParseVersionFile(body);
+    if (fetch)
+        *fetch = Fetch{transfer.Info(), read, body};
     return 0;
 }
 

@@ -43,6 +43,16 @@ FetchFacts RedirectedTo(const std::string& url, FetchError error)
     return fetch;
 }
 
+// A body the updater stopped reading at a bound, after bytes in seconds.
+FetchFacts Bounded(BodyBound bound, uint64_t bytes, double seconds)
+{
+    FetchFacts fetch = Fetch();
+    fetch.bound = bound;
+    fetch.bodyBytes = bytes;
+    fetch.bodySeconds = seconds;
+    return fetch;
+}
+
 // An answer with these Content-Length values and Content-Encoding.
 FetchFacts Answer(unsigned status, std::vector<std::string> lengths, std::string encoding = "")
 {
@@ -119,6 +129,16 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"longer than the first read", Version("version=1,5;", Fetch(300)), kNotice, "version.dat",
                  "only the first 12 bytes of its 300 bytes"},
         RuleCase{"unread body", Version("", Fetch(), false), kProblem, "version.dat", "could not be read"},
+        // The start-up bounds: one warning, for the time, not also for the cut text.
+        RuleCase{"dripping version file", Version("vers", Bounded(BodyBound::TimeUp, 4, 3.01)), kProblem,
+                 "version.dat",
+                 "the updater stopped reading it after 4 bytes in 3.01 s (it reads version.dat for at most 3 s, "
+                 "so that its window shows); players see 0.00"},
+        RuleCase{"dripping news", News("\x82\xa8\x92", Bounded(BodyBound::TimeUp, 3, 9.5)), kProblem, "text.txt",
+                 "after 3 bytes in 9.50 s (the start-up fetches have 10 s in all, so that its window shows); "
+                 "players see only that part"},
+        RuleCase{"no time left for the news", News("", Failed(FetchError::NoTimeLeft)), kProblem, "text.txt",
+                 "not fetched: the updater's start-up fetches (10 s in all) had used up their time"},
         // The plain form, as far as it bends: a line end after it.
         RuleCase{"line end after the form", Version("version=1,5;\r\n"), kNotice, nullptr, ""},
         RuleCase{"byte-order mark", Version("\xEF\xBB\xBFversion=1,5;\n"), kNotice, "version.dat",
@@ -170,6 +190,11 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"stalled", Package(PackageOutcome::Incomplete, "", 3000), kProblem, "update.exe",
                  "stopped after 3,000 bytes"},
         RuleCase{"not written", Package(PackageOutcome::NotWritten), kProblem, "update.exe", "could not write"},
+        RuleCase{"dripping package", Package(PackageOutcome::TooSlow, "", 31, Bounded(BodyBound::TooSlow, 31, 30.5)),
+                 kProblem, "update.exe",
+                 "fewer than 32,768 bytes arrived in 30 s (31 bytes in 30.50 s), and the updater gave up"},
+        RuleCase{"dripping signature", Signature(SignatureState::TooSlow, Bounded(BodyBound::TooSlow, 30, 30.2)),
+                 kProblem, "update.exe.sig", "(30 bytes in 30.20 s)"},
         // Answers the updater takes as no package, and one whose cut it cannot see.
         RuleCase{"partial answer", Package(PackageOutcome::NotPlainAnswer, "", 0, Answer(206, {"4500"})), kProblem,
                  "update.exe", "answered HTTP 206 for http://h/game/veltrassa_01/update/f, not 200 with the whole file"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -136,6 +137,18 @@ INSTANTIATE_TEST_SUITE_P(Values, DisplayLineTest,
                                          DisplayCase{1100, " 1.100"}, DisplayCase{12034, "12.34"},
                                          DisplayCase{1004, " 1.04"}, DisplayCase{999, " 0.999"},
                                          DisplayCase{123456, "123.456"}));
+
+// The lines have always been printf's "%2d.%02d" of major and minor.
+TEST(DisplayLine, ValueIsWhatPrintfWrites)
+{
+    for (int version : {INT_MIN, -100000, -1005, -1000, -999, -10, -5, -1, 0, 1, 5, 9, 10, 99, 100, 999, 1000, 1005,
+                        9999, 10000, 99999, 123456, INT_MAX}) {
+        char tail[64];
+        std::snprintf(tail, sizeof tail, "%2d.%02d", version / 1000, version % 1000);
+        EXPECT_EQ(FormatLatestLine(version), "最新バージョン " + std::string(tail)) << version;
+        EXPECT_EQ(FormatCurrentLine(version), "現在のバージョン " + std::string(tail)) << version;
+    }
+}
 
 TEST(DisplayLine, ExtremeValuesFit)
 {

@@ -253,6 +253,17 @@ const std::vector<Row> kServerRows = {
         Row{"redirect_to_an_overlong_url", kProblem, "", Redirect(kVersionPath, "/" + std::string(300, 'x')),
             {L"PROBLEM version.dat: the server redirected to http://127.0.0.1:",
              L"/" + std::wstring(300, L'x') + L", which is not an http or https URL of at most 255 characters"}},
+        // A byte a second after the headers: each file is read only as long as the updater does.
+        Row{"dripping_bodies", kProblem, "",
+            [](ScriptServer& s) {
+                s.OnResponse(kVersionPath, ScriptConnection::Pieces("version=1,5;" + std::string(300, ' '), 1, 1000));
+                s.OnResponse(kNewsPath, ScriptConnection::Pieces(std::string(3000, 'n'), 1, 1000));
+                s.OnResponse(kPackagePath, ScriptConnection::Pieces(PackageProgram(), 1, 1000));
+            },
+            {L"PROBLEM version.dat: the body came too slowly: the updater stopped reading it after ",
+             L"(it reads version.dat for at most 3 s, so that its window shows); players see 0.00",
+             L"PROBLEM text.txt: the body came too slowly", L"players see only that part of the news",
+             L"PROBLEM update.exe: it came too slowly: fewer than 32,768 bytes arrived in 30 s"}},
         Row{"package_not_downloaded", kClean, KeyOption("rsa2048.pub.pem") + "--no-package ",
             File(kPackagePath, "", 404),
             {L"not downloaded (--no-package)", L"update.exe and update.exe.sig were not checked (--no-package)\n"}},

@@ -143,6 +143,28 @@ TEST_F(UpdaterTest, WindowShowsOnlyAfterBothFetches)
     EXPECT_EQ(ControlText(dialog, IDC_NEWS), kNewsShown);
 }
 
+// News that drips a byte a second holds the window only until the start-up's
+// time is up; it shows with what arrived by then.
+TEST_F(UpdaterTest, WindowShowsWhileTheNewsDrips)
+{
+    InstallGame();
+    std::string news;
+    while (news.size() < 3000)
+        news += "News of the day, sent one byte at a time. ";
+    server->OnResponse(kNewsPath, ScriptConnection::Pieces(news, 1, 1000));
+    const ULONGLONG start = GetTickCount64();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    const ULONGLONG shownAfter = GetTickCount64() - start;
+    EXPECT_GE(shownAfter, 9000u) << "the news was read for less than its time";
+    EXPECT_LT(shownAfter, 20000u);
+    const std::wstring shown = ControlText(dialog, IDC_NEWS);
+    EXPECT_GE(shown.size(), 5u);
+    EXPECT_EQ(shown, std::wstring(news.begin(), news.begin() + std::min(shown.size(), news.size())));
+    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  1.05");
+    EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
+}
+
 TEST_F(UpdaterTest, ShowsWholeNewsUpToTheCap)
 {
     InstallGame();

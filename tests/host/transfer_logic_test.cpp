@@ -1,0 +1,93 @@
+// What the transfers take from an answer's head, and their progress floor.
+#include "http_answer.h"
+#include "transfer_bounds.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(ContentLength, OnlyOnePlainLengthIsAnnounced)
+{
+    const struct {
+        std::vector<std::string> values;
+        std::optional<uint64_t> length;
+        bool malformed;
+    } cases[] = {
+        {{}, std::nullopt, false},
+        {{"0"}, 0, false},
+        {{"9000"}, 9000, false},
+        {{"4294967311"}, 4294967311u, false}, // beyond 32 bits
+        {{"18446744073709551615"}, UINT64_MAX, false},
+        {{"9000", "9000"}, 9000, false},
+        {{"18446744073709551616"}, std::nullopt, true},
+        {{"+9000"}, std::nullopt, true},
+        {{"-1"}, std::nullopt, true},
+        {{"9000, 9000"}, std::nullopt, true},
+        {{"9 000"}, std::nullopt, true},
+        {{"0x10"}, std::nullopt, true},
+        {{""}, std::nullopt, true},
+        {{"4500", "9000"}, std::nullopt, true},
+        {{"9000", "4500"}, std::nullopt, true},
+        {{"9000", "abc"}, std::nullopt, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.values));
+        AnnouncedLength length = ParseContentLength(c.values);
+        EXPECT_EQ(length.value, c.length);
+        EXPECT_EQ(length.malformed, c.malformed);
+    }
+}
+
+TEST(ContentEncoding, OnlyNoneOrIdentityIsTheFileAsStored)
+{
+    for (const char* encoding : {"", "identity", "Identity", "IDENTITY"})
+        EXPECT_TRUE(IsIdentityEncoding(encoding)) << encoding;
+    for (const char* encoding : {"gzip", "br", "deflate", "identity, gzip", "identit", "identityx", "x-gzip"})
+        EXPECT_FALSE(IsIdentityEncoding(encoding)) << encoding;
+}
+
+// Feeds the floor, 32 KiB in 30 s, a download that receives rate(second)
+// bytes in each second; returns the second at which the floor gives way, or
+// -1 when it holds for all of seconds.
+template <class Rate>
+int SecondTheFloorGives(Rate rate, int seconds)
+{
+    static_assert(kMinProgressBytes == 32 * 1024 && kProgressWindow == std::chrono::seconds(30));
+    CProgressFloor floor;
+    uint64_t received = 0;
+    if (!floor.Holds(0, std::chrono::milliseconds(0)))
+        return 0;
+    // Reads four times a second, as a steady line gives them.
+    for (int quarter = 1; quarter <= seconds * 4; ++quarter) {
+        received += rate((quarter - 1) / 4) / 4;
+        if (!floor.Holds(received, std::chrono::milliseconds(quarter * 250)))
+            return quarter / 4;
+    }
+    return -1;
+}
+
+TEST(ProgressFloor, GivesWayOnlyWhenAnyWindowBringsTooLittle)
+{
+    const struct {
+        const char* name;
+        int (*rate)(int second);
+        int gives; // the second, or -1: holds
+    } cases[] = {
+        {"1 MB/s", [](int) { return 1000000; }, -1},
+        {"steady, just above the floor", [](int) { return 1200; }, -1},
+        {"four bytes a second", [](int) { return 4; }, 30},
+        {"nothing after a fast start", [](int s) { return s < 5 ? 100000 : 0; }, 35},
+        {"a stall of 25 s between bursts", [](int s) { return s % 30 < 5 ? 40000 : 0; }, -1},
+        {"a stall of 31 s after ten good minutes", [](int s) { return s < 600 || s > 631 ? 50000 : 0; }, 631},
+    };
+    for (const auto& c : cases) {
+        int gives = SecondTheFloorGives(c.rate, 900);
+        EXPECT_GE(gives, c.gives < 0 ? -1 : c.gives - 1) << c.name;
+        EXPECT_LE(gives, c.gives < 0 ? -1 : c.gives + 1) << c.name;
+    }
+}
+
+} // namespace
