@@ -87,14 +87,23 @@ void CDialog::MessageBoxOk(const std::string& text)
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_INITDIALOG) {
-        auto* dialog = reinterpret_cast<CDialog*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
-        dialog->m_hWnd = window;
-        return dialog->OnInitDialog();
+    // No exception may leave here: the system's frames below carry no unwind
+    // information, and on i686 the unwinder ends the process at them. One
+    // that a handler lets through (memory run out) ends the dialog instead,
+    // as Quit does, once what the handler owned is released.
+    try {
+        if (message == WM_INITDIALOG) {
+            auto* dialog = reinterpret_cast<CDialog*>(lParam);
+            SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
+            dialog->m_hWnd = window;
+            return dialog->OnInitDialog();
+        }
+        auto* dialog = reinterpret_cast<CDialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        return dialog ? dialog->Dispatch(message, wParam, lParam) : FALSE;
+    } catch (...) {
+        ::EndDialog(window, kEndedByFault);
+        return TRUE;
     }
-    auto* dialog = reinterpret_cast<CDialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    return dialog ? dialog->Dispatch(message, wParam, lParam) : FALSE;
 }
 
 INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)

@@ -28,8 +28,10 @@ public:
     CDialog(const CDialog&) = delete;
     CDialog& operator=(const CDialog&) = delete;
 
-    // Runs the dialog modally; returns the result it ended with.
+    // Runs the dialog modally; returns the result it ended with, or
+    // kEndedByFault when a handler let an exception through.
     INT_PTR DoModal();
+    static constexpr INT_PTR kEndedByFault = -2;
 
     // Marks the modal loop to end; the caller runs on to its own end.
     void EndDialog(INT_PTR result);
