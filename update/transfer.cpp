@@ -247,8 +247,7 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
         const Clock::time_point now = Clock::now();
         if (limits.deadline && now >= *limits.deadline)
             return end(BodyEnd::TimeUp);
-        if (limits.progressFloor &&
-            !floor.Holds(m_info.bodyBytes, now - start))
+        if (limits.progressFloor && !floor.Holds(m_info.bodyBytes, now - start))
             return end(BodyEnd::TooSlow);
         DWORD read = 0;
         if (!Read(buffer.data(), kChunkSize, &read))
