@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <wininet.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,6 +40,33 @@ UINT ExpectedCodePage()
     if (name.rfind("en_US", 0) == 0)
         return 1252;
     return 0;
+}
+
+// The URLs in the user's Internet cache that start with prefix.
+std::vector<std::string> CachedUrls(const std::string& prefix)
+{
+    std::vector<std::string> urls;
+    std::vector<DWORD> buffer(1024); // DWORDs, for the entry's alignment
+    HANDLE find = nullptr;
+    for (;;) {
+        auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
+        DWORD size = static_cast<DWORD>(buffer.size() * sizeof buffer[0]);
+        bool found = find ? FindNextUrlCacheEntryA(find, entry, &size)
+                          : (find = FindFirstUrlCacheEntryA(nullptr, entry, &size)) != nullptr;
+        if (!found && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+            buffer.resize(size / sizeof buffer[0] + 1);
+            continue;
+        }
+        if (!found)
+            break;
+        if (std::string url = entry->lpszSourceUrlName; url.rfind(prefix, 0) == 0)
+            urls.push_back(url);
+    }
+    // Anything else than the end would leave entries unseen.
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    if (find)
+        FindCloseUrlCache(find);
+    return urls;
 }
 
 class UpdaterTest : public testing::Test {
@@ -383,6 +411,30 @@ INSTANTIATE_TEST_SUITE_P(
                     UpdateCase{"signed_but_changed", "updater_signed.exe", "test_package.rsa2048.sig", true, 200,
                                false}),
     [](const testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
+
+// Every transfer of a start and an update (version file, news, signature,
+// package) leaves nothing in the player's Internet cache: the updater never
+// reads it, and a copy there would be a second package on the player's disk.
+TEST_F(UpdaterTest, LeavesNothingInTheInternetCache)
+{
+    const std::string ours = "http://127.0.0.1:" + std::to_string(UPDATER_TEST_PORT) + "/";
+    // What earlier builds may have left in this prefix.
+    for (const std::string& url : CachedUrls(ours))
+        DeleteUrlCacheEntryA(url.c_str());
+    ASSERT_EQ(CachedUrls(ours), std::vector<std::string>{});
+    UseBuild("updater_signed.exe");
+    InstallGame();
+    const std::string package = PackageProgram();
+    server->OnFile(kPackagePath, package);
+    server->OnFile(kPackagePath + ".sig",
+                         ReadWholeFile(std::string(UPDATER_TEST_CRYPTO_DIR) + "test_package.rsa2048.sig").value());
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    Click(dialog, IDC_UPDATE);
+    ExpectPackageInstalledAndStarted(package);
+    EXPECT_EQ(server->Requests().size(), 4u);
+    EXPECT_EQ(CachedUrls(ours), std::vector<std::string>{});
+}
 
 TEST_F(UpdaterTest, HttpsServerWithUntrustedCertificateIsUnreachable)
 {
