@@ -476,17 +476,25 @@ TEST_F(UpdaterTest, CheckerPrintsWhatTheDialogShows)
     EXPECT_NE(run->output.find(newsLines), std::wstring::npos);
 }
 
-// The updater exactly as it ships. Its built-in server is under .example and
-// never resolves: no version, no news, and the game still starts. Its name is
-// looked up, so only a network without any other address may run it.
-TEST_F(UpdaterTest, ReleaseProgramWithItsBuiltInServerStillLaunchesAndQuits)
+// The updater exactly as it ships, as built and signed with Authenticode. Its
+// built-in server is under .example and never resolves: no version, no news,
+// and the game still starts. Its name is looked up, so only a network without
+// any other address may run it.
+struct ShippedBuild {
+    const char* name;
+    std::string (*folder)();
+};
+
+class ReleaseProgramTest : public UpdaterTest, public testing::WithParamInterface<ShippedBuild> {};
+
+TEST_P(ReleaseProgramTest, WithItsBuiltInServerStillLaunchesAndQuits)
 {
     const char* network = std::getenv("UPDATER_TEST_NETWORK");
     if (!network || std::string(network) != "loopback-only")
         GTEST_SKIP() << "needs a network with only the loopback interface, as scripts/test gives";
-    ASSERT_TRUE(CopyFileA((ReleaseFolder() + "updater_Orvantis.exe").c_str(),
-                          (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE))
-        << "no release build in " << ReleaseFolder() << ": build the win32-release preset first";
+    const std::string program = GetParam().folder() + "updater_Orvantis.exe";
+    ASSERT_TRUE(CopyFileA(program.c_str(), (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE))
+        << "no " << program << ": build the win32-release preset first";
     InstallGame();
     HWND dialog = Start();
     ASSERT_NE(dialog, nullptr);
@@ -506,6 +514,17 @@ TEST_F(UpdaterTest, ReleaseProgramWithItsBuiltInServerStillLaunchesAndQuits)
     EXPECT_FALSE(WaitUntil([&] { return FileInFolder("game_args.txt").has_value(); }, 1000));
     EXPECT_TRUE(server->Requests().empty());
 }
+
+std::string BuildName(const testing::TestParamInfo<ShippedBuild>& info)
+{
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Release, ReleaseProgramTest, testing::Values(ShippedBuild{"as_built", ReleaseFolder}),
+                         BuildName);
+// Discovered apart: the signed copy is made by a fixture of its own.
+INSTANTIATE_TEST_SUITE_P(SignedRelease, ReleaseProgramTest,
+                         testing::Values(ShippedBuild{"signed_with_Authenticode", SignedReleaseFolder}), BuildName);
 
 struct LaunchCase {
     int button;
