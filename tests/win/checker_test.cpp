@@ -233,6 +233,11 @@ const std::vector<Row> kServerRows = {
             {L"PROBLEM text.txt: the server answered HTTP 403", L"| ニュースはありません"}},
         Row{"package_not_an_executable", kProblem, "", File(kPackagePath, "<html>Not here</html>"),
             {L"PROBLEM update.exe: it is not a Windows executable"}},
+        // The game fixture: a program as a linker makes it, never signed.
+        Row{"package_without_Authenticode", kNotice, "",
+            File(kPackagePath, ReadWholeFile(ProgramFolder() + "game_1_5_0_0.exe").value_or("")),
+            {L"NOTICE  update.exe: it carries no Authenticode signature",
+             L"fix: sign update.exe with your code-signing certificate before you upload it: osslsigncode sign"}},
         Row{"package_shorter_than_announced", kProblem, "",
             [](ScriptServer& s) {
                 ScriptConnection::Response response;
