@@ -8,16 +8,18 @@
 //                                       file KEY: fetches update.exe.sig too,
 //                                       hashes while streaming, verifies
 //   bench_download bare BASE_URL        the same file through a bare WinINet loop
+//                                       with the updater's request settings
 //   bench_download bare-flush BASE_URL  the bare loop, then flushed to disk as
 //                                       CDownloadJob does before it renames
+//   bench_download bare-cache BASE_URL  the bare loop with the updater's former
+//                                       settings, which let WinINet write a
+//                                       copy of the answer into its cache
 //   bench_download steps BASE_URL       what the dialog does before it shows:
 //                                       version file, version resource, news
 //   bench_download hash MIB CHUNK       CSha256 over MIB MiB in memory, added
 //                                       CHUNK bytes at a time: what hashing the
 //                                       package costs, without the transfer
-//   bench_download probe BASE_URL CHUNK [nocache]
-//                                       the bare loop with CHUNK-byte reads and,
-//                                       with nocache, INTERNET_FLAG_NO_CACHE_WRITE:
+//   bench_download probe BASE_URL CHUNK the bare loop with CHUNK-byte reads:
 //                                       where the time of a download goes
 //
 // The working folder receives update.exe (and holds harun_tesli.exe for steps).
@@ -35,10 +37,15 @@
 #include <vector>
 
 #include "package_signature.h"
+#include "transfer.h"
 #include "update_source.h"
 #include "version_info.h"
 
 namespace {
+
+// What the updater asked for until it stopped WinINet from writing a copy of
+// every answer into the user's Internet cache.
+constexpr DWORD kFormerCacheFlags = INTERNET_FLAG_RELOAD;
 
 double Now()
 {
@@ -71,15 +78,15 @@ unsigned long long FileSize(const char* name)
 
 // The least a program can do to save a download: one request, reads of chunk
 // bytes (1024, as the updater reads, unless probing), each written as it
-// arrives. Same agent and request flags as the updater, no checks beyond the
-// calls' own results.
+// arrives. Same agent and cache settings as the updater unless told others,
+// no checks beyond the calls' own results.
 bool BareDownload(const std::string& url, const char* fileName, bool flush, DWORD chunk = 1024,
-                  DWORD extraFlags = 0)
+                  DWORD cacheFlags = kTransferCacheFlags)
 {
     HINTERNET internet = InternetOpenA("update_harun_tesly", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (!internet)
         return false;
-    HINTERNET request = InternetOpenUrlA(internet, url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD | extraFlags, 0);
+    HINTERNET request = InternetOpenUrlA(internet, url.c_str(), nullptr, 0, cacheFlags, 0);
     HANDLE file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool ok = request && file != INVALID_HANDLE_VALUE;
     std::vector<char> buffer(chunk);
@@ -104,8 +111,7 @@ bool BareDownload(const std::string& url, const char* fileName, bool flush, DWOR
     return ok;
 }
 
-int Download(const char* mode, const std::string& baseUrl, DWORD chunk = 1024, DWORD extraFlags = 0,
-             const std::string& packageKey = {})
+int Download(const char* mode, const std::string& baseUrl, DWORD chunk = 1024, const std::string& packageKey = {})
 {
     DeleteFileA(kUpdatePackage);
     double start = Now();
@@ -114,7 +120,7 @@ int Download(const char* mode, const std::string& baseUrl, DWORD chunk = 1024, D
         ok = CDownloadJob(kUpdatePackage, baseUrl, packageKey).Run() == 0;
     else
         ok = BareDownload(baseUrl + kUpdatePackage, kUpdatePackage, std::strcmp(mode, "bare-flush") == 0, chunk,
-                          extraFlags);
+                          std::strcmp(mode, "bare-cache") == 0 ? kFormerCacheFlags : kTransferCacheFlags);
     double seconds = Now() - start;
     std::printf("ok=%d seconds=%.6f bytes=%llu peak_ws=%llu\n", ok ? 1 : 0, seconds, FileSize(kUpdatePackage),
                 PeakWorkingSet());
@@ -162,13 +168,13 @@ int Hash(long mebibytes, long chunk)
 int main(int argc, char** argv)
 {
     if (argc == 3 && (std::strcmp(argv[1], "updater") == 0 || std::strcmp(argv[1], "bare") == 0 ||
-                      std::strcmp(argv[1], "bare-flush") == 0))
+                      std::strcmp(argv[1], "bare-flush") == 0 || std::strcmp(argv[1], "bare-cache") == 0))
         return Download(argv[1], argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "signed") == 0) {
         std::ifstream file(argv[3], std::ios::binary);
         std::string key(std::istreambuf_iterator<char>(file), {});
         if (file && !key.empty())
-            return Download(argv[1], argv[2], 1024, 0, key);
+            return Download(argv[1], argv[2], 1024, key);
         std::fprintf(stderr, "bench_download: cannot read the key %s\n", argv[3]);
         return 2;
     }
@@ -179,14 +185,14 @@ int main(int argc, char** argv)
     }
     if (argc == 3 && std::strcmp(argv[1], "steps") == 0)
         return Steps(argv[2]);
-    if ((argc == 4 || (argc == 5 && std::strcmp(argv[4], "nocache") == 0)) && std::strcmp(argv[1], "probe") == 0) {
+    if (argc == 4 && std::strcmp(argv[1], "probe") == 0) {
         long chunk = std::strtol(argv[3], nullptr, 10);
         if (chunk >= 1 && chunk <= 16 * 1024 * 1024)
-            return Download(argv[1], argv[2], static_cast<DWORD>(chunk), argc == 5 ? INTERNET_FLAG_NO_CACHE_WRITE : 0);
+            return Download(argv[1], argv[2], static_cast<DWORD>(chunk));
     }
-    std::fprintf(stderr, "usage: bench_download updater|bare|bare-flush|steps BASE_URL\n"
+    std::fprintf(stderr, "usage: bench_download updater|bare|bare-flush|bare-cache|steps BASE_URL\n"
                          "       bench_download signed BASE_URL KEY_PEM_FILE\n"
                          "       bench_download hash MIB CHUNK\n"
-                         "       bench_download probe BASE_URL CHUNK [nocache]\n");
+                         "       bench_download probe BASE_URL CHUNK\n");
     return 2;
 }

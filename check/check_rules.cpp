@@ -371,6 +371,14 @@ std::optional<BareLineEnds> FindBareLineEnds(std::string_view text)
     return bare;
 }
 
+uint32_t LittleEndian(std::string_view bytes, size_t at, size_t size)
+{
+    uint32_t value = 0;
+    for (size_t i = size; i-- > 0;)
+        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
 std::string WithSeparators(uint64_t value)
 {
     std::string digits = std::to_string(value);
@@ -546,6 +554,14 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
                 "it is not a Windows executable (it does not start with MZ): players download it and it "
                 "fails to start",
                 "upload the self-extracting package itself, not an error page, an archive or a link");
+        } else if (!HasCertificateTable(facts.head)) {
+            Add(warnings, Severity::Notice, kPackageFile,
+                "it carries no Authenticode signature: Windows SmartScreen and antivirus products warn about, or "
+                "block, a downloaded program that no publisher signed",
+                std::string("sign update.exe with your code-signing certificate before you upload it: osslsigncode "
+                            "sign -pkcs12 publisher.p12 -askpass -h sha256 -ts <your CA's time-stamping URL> "
+                            "-in update.exe -out update-signed.exe, and upload update-signed.exe as update.exe") +
+                    (facts.signed_ ? "; make update.exe.sig over the signed file" : ""));
         }
         // Without a length, a body that ends early looks whole: HTTP/1.0 ends
         // it by closing, and the client does not report a missing last chunk.
@@ -633,6 +649,29 @@ int ExitStatus(const Warnings& warnings)
     bool problem = std::any_of(warnings.begin(), warnings.end(),
                                [](const Warning& w) { return w.severity == Severity::Problem; });
     return problem ? 1 : 0;
+}
+
+bool HasCertificateTable(std::string_view head)
+{
+    constexpr size_t kPeOffsetAt = 0x3C;
+    constexpr size_t kFileHeaderBytes = 4 + 20; // "PE\0\0" and the COFF file header
+    constexpr size_t kSecurityDirectory = 4;
+    if (head.size() < kPeOffsetAt + 4 || head.substr(0, 2) != "MZ")
+        return false;
+    size_t pe = LittleEndian(head, kPeOffsetAt, 4);
+    if (pe > head.size() || head.size() - pe < kFileHeaderBytes + 2 ||
+        head.substr(pe, 4) != std::string_view("PE\0\0", 4))
+        return false;
+    size_t optional = pe + kFileHeaderBytes;
+    size_t optionalBytes = LittleEndian(head, pe + 20, 2);
+    // The number of data directories stands at another offset in PE32 and PE32+.
+    uint32_t magic = LittleEndian(head, optional, 2);
+    size_t countAt = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
+    size_t entry = optional + countAt + 4 + 8 * kSecurityDirectory;
+    if (countAt == 0 || entry + 8 > optional + optionalBytes || entry + 8 > head.size() ||
+        LittleEndian(head, optional + countAt, 4) <= kSecurityDirectory)
+        return false;
+    return LittleEndian(head, entry, 4) != 0 && LittleEndian(head, entry + 4, 4) != 0;
 }
 
 std::optional<size_t> FindInvalidCp932(std::string_view bytes)

@@ -85,11 +85,15 @@ enum class PackageOutcome {
     SizeMismatch,   // the body's size differs from Content-Length
 };
 
+// How much of a complete package the checker reads: enough for the PE headers
+// of any program a common linker makes (they lie in its first page).
+inline constexpr size_t kPackageHeadBytes = 4096;
+
 struct PackageFacts {
     FetchFacts fetch;
     PackageOutcome outcome = PackageOutcome::TransferFailed;
     uint64_t received = 0;
-    std::string head;    // the first bytes of a complete package
+    std::string head;    // the first kPackageHeadBytes of a complete package, or all of a shorter one
     bool signed_ = false; // the updater checks a signature over it
 };
 
@@ -118,6 +122,12 @@ void CheckSignature(const SignatureFacts& facts, Warnings& warnings);
 
 // 0 when players are served well (notices at most), 1 when any problem.
 int ExitStatus(const Warnings& warnings);
+
+// True when the PE headers in head, the first bytes of a Windows program,
+// name a certificate table: the program carries an Authenticode signature
+// (whether it verifies is Windows' to judge). False when head holds no
+// complete PE header up to that entry.
+bool HasCertificateTable(std::string_view head);
 
 // Text analysis of the news bytes.
 // The offset of the first byte that does not fit code page 932's structure

@@ -220,11 +220,11 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
     package.received = job.m_nReceived;
     package.signed_ = !settings.packageKey.empty();
     if (package.outcome == PackageOutcome::Complete)
-        package.head = FileHead(kUpdatePackage, 2);
+        package.head = FileHead(kUpdatePackage, kPackageHeadBytes);
     PrintTransfer(out, L"update.exe", package.fetch, seconds);
     out.Write(Field(L"size", FromAnsi(FormatBytes(package.received)) + L" received"));
     if (package.outcome == PackageOutcome::Complete)
-        out.Write(Field(L"starts", FromAnsi(EscapeBytes(package.head))));
+        out.Write(Field(L"starts", FromAnsi(EscapeBytes(package.head.substr(0, 2)))));
     CheckPackage(package, warnings);
 }
 

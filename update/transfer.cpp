@@ -162,7 +162,7 @@ bool CTransfer::Send(const std::string& url)
     if (!m_connection)
         return Fail(TransferError::Unreachable, GetLastError());
 
-    DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    DWORD flags = kTransferCacheFlags | INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
     std::string object = std::string(path) + extra;

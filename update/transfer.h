@@ -18,6 +18,12 @@ struct InternetHandleCloser {
 };
 using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
 
+// The cache settings of every request: the answer always comes from the
+// server, and no copy of it is written into the user's Internet cache, where
+// it would never be read again (a second copy of every package on the
+// player's disk).
+constexpr DWORD kTransferCacheFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+
 // Why a transfer could not be opened.
 enum class TransferError {
     None,

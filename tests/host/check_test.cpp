@@ -66,6 +66,34 @@ FetchFacts Answer(unsigned status, std::vector<std::string> lengths, std::string
     return fetch;
 }
 
+// The first bytes of a Windows program as a linker lays them out: the MZ
+// header pointing at the PE header at peAt, the optional header of this magic
+// (0x10B PE32, 0x20B PE32+) with that many data directories, the fifth of
+// which, the certificate table, at this file offset and of this size.
+std::string ProgramHead(uint32_t tableOffset, uint32_t tableSize, uint16_t magic = 0x10B, uint32_t directories = 16,
+                        uint32_t peAt = 0x80)
+{
+    std::string head(1024, '\0');
+    auto put = [&head](size_t at, uint32_t value, size_t size) {
+        for (size_t i = 0; i < size; ++i)
+            head[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    head[0] = 'M';
+    head[1] = 'Z';
+    put(0x3C, peAt, 4);
+    head.replace(peAt, 4, std::string("PE\0\0", 4));
+    const size_t countAt = magic == 0x20B ? 108 : 92;
+    put(peAt + 20, static_cast<uint32_t>(countAt + 4 + 8 * directories), 2);
+    const size_t optional = peAt + 24;
+    put(optional, magic, 2);
+    put(optional + countAt, directories, 4);
+    put(optional + countAt + 4 + 8 * 4, tableOffset, 4);
+    put(optional + countAt + 4 + 8 * 4 + 4, tableSize, 4);
+    return head;
+}
+
+const std::string kSignedProgram = ProgramHead(0x3FA00, 4976);
+
 const std::string kOverlongUrl = "http://h/" + std::string(260, 'x');
 const std::string kRedirectedToOverlongUrl = "the server redirected to " + kOverlongUrl + ", which is not";
 
@@ -204,12 +232,18 @@ INSTANTIATE_TEST_SUITE_P(
                  kProblem, "update.exe", "Content-Length: +9000, not one length in plain digits"},
         RuleCase{"unasked encoding", Package(PackageOutcome::NotPlainAnswer, "", 0, Answer(200, {"900"}, "gzip")),
                  kProblem, "update.exe", "Content-Encoding: gzip, which the updater never asks for"},
-        RuleCase{"the same length twice", Package(PackageOutcome::Complete, "MZ", 9000, Answer(200, {"9000", "9000"})),
-                 kNotice, nullptr, ""},
-        RuleCase{"no length", Package(PackageOutcome::Complete, "MZ", 9000, Answer(200, {})), kProblem, "update.exe",
-                 "without Content-Length, so a download cut short looks whole: the updater installs"},
-        RuleCase{"no length, signed", Package(PackageOutcome::Complete, "MZ", 9000, Answer(200, {}), true), kNotice,
-                 "update.exe", "the signature check refuses it"},
+        RuleCase{"the same length twice",
+                 Package(PackageOutcome::Complete, kSignedProgram, 9000, Answer(200, {"9000", "9000"})), kNotice,
+                 nullptr, ""},
+        RuleCase{"no length", Package(PackageOutcome::Complete, kSignedProgram, 9000, Answer(200, {})), kProblem,
+                 "update.exe", "without Content-Length, so a download cut short looks whole: the updater installs"},
+        RuleCase{"no length, signed", Package(PackageOutcome::Complete, kSignedProgram, 9000, Answer(200, {}), true),
+                 kNotice, "update.exe", "the signature check refuses it"},
+        // Only a notice: Windows starts an unsigned program, if more warily.
+        RuleCase{"no Authenticode signature", Package(PackageOutcome::Complete, ProgramHead(0, 0), 9000), kNotice,
+                 "update.exe", "it carries no Authenticode signature"},
+        RuleCase{"MZ, but no PE header", Package(PackageOutcome::Complete, "MZ", 9000), kNotice, "update.exe",
+                 "it carries no Authenticode signature"},
         RuleCase{"signature answer encoded", Signature(SignatureState::NotPlainAnswer, Answer(200, {"256"}, "br")),
                  kProblem, "update.exe.sig", "Content-Encoding: br"},
         RuleCase{"news encoded", News("xy", Answer(200, {"2"}, "gzip")), kProblem, "text.txt",
@@ -217,6 +251,42 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"signature cut short", Signature(SignatureState::Missing), kProblem, "update.exe.sig", "read whole"},
         RuleCase{"signature too large", Signature(SignatureState::TooLarge), kProblem, "update.exe.sig",
                  "larger than any signature"}));
+
+// Only a certificate table in complete headers counts; any head cut short or
+// malformed reads as a program without one.
+TEST(CheckPackageHead, CertificateTable)
+{
+    std::string noPeSignature = kSignedProgram;
+    noPeSignature[0x81] = 'X';
+    std::string optionalHeaderTooSmall = kSignedProgram;
+    optionalHeaderTooSmall[0x80 + 20] = static_cast<char>(92 + 4 + 8 * 4);
+    const struct {
+        const char* name;
+        std::string head;
+        bool table;
+    } cases[] = {
+        {"PE32 with a table", kSignedProgram, true},
+        {"PE32+ with a table", ProgramHead(0x5000, 3000, 0x20B), true},
+        {"PE header further in", ProgramHead(0x5000, 3000, 0x10B, 16, 0x300), true},
+        {"only the directories up to the table", ProgramHead(0x5000, 3000, 0x10B, 5), true},
+        {"without a table", ProgramHead(0, 0), false},
+        {"table of no size", ProgramHead(0x5000, 0), false},
+        {"table at offset 0", ProgramHead(0, 3000), false},
+        {"PE32+ without a table", ProgramHead(0, 0, 0x20B), false},
+        {"four data directories", ProgramHead(0x5000, 3000, 0x10B, 4), false},
+        {"optional header ends before the table", optionalHeaderTooSmall, false},
+        {"unknown optional header magic", ProgramHead(0x5000, 3000, 0x107), false},
+        {"no PE signature", noPeSignature, false},
+        {"cut before the table's entry", kSignedProgram.substr(0, 0x80 + 24 + 96 + 8 * 4 + 4), false},
+        {"PE header beyond the head", ProgramHead(0x5000, 3000).replace(0x3C, 4, std::string("\0\x10\0\0", 4)), false},
+        {"PE header offset at the top of the range", ProgramHead(0x5000, 3000).replace(0x3C, 4, "\xF0\xFF\xFF\xFF"),
+         false},
+        {"MZ only", "MZ", false},
+        {"empty", "", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HasCertificateTable(c.head), c.table) << c.name;
+}
 
 TEST(CheckText, Cp932AndUtf8Detection)
 {

@@ -2,9 +2,12 @@
 """Checks the shipped 32-bit program as a player's Windows meets it: its PE
 header, the DLLs it loads, and its resources as the resource
 compiler built them; with --checker, also the server checker beside it.
-Every mismatch is listed; the exit status is 0 only when all checks pass.
+As built, the programs carry no certificate table; with --signed, as the
+publisher signs them with Authenticode, each carries one, after everything
+else in the file. Every mismatch is listed; the exit status is 0 only when
+all checks pass.
 
-Usage: check_release.py [--checker CHECKER_EXE] EXE
+Usage: check_release.py [--signed] [--checker CHECKER_EXE] EXE
 """
 import argparse
 import os
@@ -13,6 +16,8 @@ import sys
 import xml.etree.ElementTree as ET
 
 PE32_MAGIC, MACHINE_I386 = 0x10B, 0x14C
+SECURITY_DIRECTORY = 4   # the certificate table: a file offset, not an address
+WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0200, 0x0002
 SUBSYSTEM_WINDOWS_GUI, SUBSYSTEM_WINDOWS_CUI = 2, 3
 
 # DLLs every supported Windows ships; anything else (libgcc, libstdc++,
@@ -282,6 +287,24 @@ def check_program(c, pe, res, subsystem):
         c.check(dll in ALLOWED_DLLS, f'imports {dll}, which is not on the list of DLLs every Windows ships')
 
 
+def check_certificate_table(c, pe, res, signed):
+    offset, size = pe.directories[SECURITY_DIRECTORY]
+    if not signed:
+        c.equal((offset, size), (0, 0), 'certificate table (offset, size), as built')
+        return
+    if not c.check(size >= 8, f'certificate table: none, or too short ({size} bytes)'):
+        return
+    # Authenticode hashes everything before the table and nothing after it.
+    image_end = max(raw_ptr + raw_size for _, _, raw_ptr, raw_size in pe.sections)
+    c.check(offset % 8 == 0 and offset >= image_end and offset + size == len(pe.data),
+            f'certificate table at {offset:#x}, {size} bytes: not 8-byte aligned at the end of the file, after '
+            f'the sections (which end at {image_end:#x}, the file at {len(pe.data):#x})')
+    length, revision, kind = struct.unpack_from('<IHH', pe.data, offset)
+    c.equal((revision, kind), (WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA),
+            'certificate table: revision and type of its first entry')
+    c.check(8 < length <= size, f'certificate table: its first entry of {length} bytes does not fit its {size}')
+
+
 def check_inventory(c, pe, res):
     actual = {key for key in res if key[0] != RT_ICON}
     for kind, keys in (('missing', EXPECTED_RESOURCES - actual), ('unexpected', actual - EXPECTED_RESOURCES)):
@@ -355,7 +378,7 @@ def check_manifest(c, pe, res):
             MANIFEST)
 
 
-def check_file(c, exe, subsystem, resource_checks=()):
+def check_file(c, exe, subsystem, signed, resource_checks=()):
     """Runs each check, so that one unreadable part hides no other mismatch."""
     c.prefix = f'{os.path.basename(exe)}: '
     try:
@@ -365,7 +388,8 @@ def check_file(c, exe, subsystem, resource_checks=()):
     except (OSError, FormatError, struct.error, ValueError) as e:
         c.check(False, f'cannot read: {e}')
         return
-    for check, *extra in [(check_program, subsystem)] + [(check,) for check in resource_checks]:
+    checks = [(check_program, subsystem), (check_certificate_table, signed)] + [(check,) for check in resource_checks]
+    for check, *extra in checks:
         try:
             check(c, pe, res, *extra)
         except (FormatError, struct.error, ValueError, ET.ParseError) as e:
@@ -376,12 +400,13 @@ def main(argv):
     parser = argparse.ArgumentParser(description='Checks the release build of updater_Orvantis.')
     parser.add_argument('exe')
     parser.add_argument('--checker', help='also check this build of updater_check.exe')
+    parser.add_argument('--signed', action='store_true', help='the programs are signed with Authenticode')
     args = parser.parse_args(argv)
     c = Checker()
-    check_file(c, args.exe, SUBSYSTEM_WINDOWS_GUI,
+    check_file(c, args.exe, SUBSYSTEM_WINDOWS_GUI, args.signed,
                (check_inventory, check_icons, check_dialogs, check_strings, check_version, check_manifest))
     if args.checker:
-        check_file(c, args.checker, SUBSYSTEM_WINDOWS_CUI)
+        check_file(c, args.checker, SUBSYSTEM_WINDOWS_CUI, args.signed)
     for failure in c.failures:
         print(f'FAIL {failure}')
     if c.failures:

@@ -102,6 +102,11 @@ std::string ReleaseFolder()
     return UPDATER_RELEASE_BIN;
 }
 
+std::string SignedReleaseFolder()
+{
+    return UPDATER_SIGNED_RELEASE_BIN;
+}
+
 std::string PackageBytes(size_t size, unsigned seed)
 {
     std::string bytes(size, '\0');

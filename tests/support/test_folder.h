@@ -32,5 +32,8 @@ std::string ProgramFolder();
 // The folder of the release build's programs, exactly as they ship, with a
 // trailing backslash.
 std::string ReleaseFolder();
+// The folder of the release build's programs signed with Authenticode, as a
+// publisher ships them, with a trailing backslash.
+std::string SignedReleaseFolder();
 // Bytes that look like an executable package: a fixed pseudo-random pattern.
 std::string PackageBytes(size_t size, unsigned seed);

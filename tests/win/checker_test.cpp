@@ -169,6 +169,14 @@ TEST_P(ReleaseCheckerRowTest, JudgesTheServerAsTheTestBuildDoes)
     ExpectRow(ReleaseFolder() + "updater_check.exe");
 }
 
+// The same, signed with Authenticode as the publisher ships it.
+class SignedReleaseCheckerRowTest : public CheckerRowTest {};
+
+TEST_P(SignedReleaseCheckerRowTest, JudgesTheServerAsTheTestBuildDoes)
+{
+    ExpectRow(SignedReleaseFolder() + "updater_check.exe");
+}
+
 std::string RowName(const testing::TestParamInfo<Row>& info)
 {
     return info.param.name;
@@ -225,6 +233,11 @@ const std::vector<Row> kServerRows = {
             {L"PROBLEM text.txt: the server answered HTTP 403", L"| ニュースはありません"}},
         Row{"package_not_an_executable", kProblem, "", File(kPackagePath, "<html>Not here</html>"),
             {L"PROBLEM update.exe: it is not a Windows executable"}},
+        // The game fixture: a program as a linker makes it, never signed.
+        Row{"package_without_Authenticode", kNotice, "",
+            File(kPackagePath, ReadWholeFile(ProgramFolder() + "game_1_5_0_0.exe").value_or("")),
+            {L"NOTICE  update.exe: it carries no Authenticode signature",
+             L"fix: sign update.exe with your code-signing certificate before you upload it: osslsigncode sign"}},
         Row{"package_shorter_than_announced", kProblem, "",
             [](ScriptServer& s) {
                 ScriptConnection::Response response;
@@ -294,10 +307,11 @@ std::vector<Row> RowsNamed(std::initializer_list<std::string> names)
 
 // The shipped checker on the rows that read a key and check a signature: the
 // platform's cryptography as the release program calls it.
-INSTANTIATE_TEST_SUITE_P(
-    Release, ReleaseCheckerRowTest,
-    testing::ValuesIn(RowsNamed({"clean_and_signed", "signature_of_another_key", "signature_missing", "key_missing"})),
-    RowName);
+const std::vector<Row> kReleaseRows =
+    RowsNamed({"clean_and_signed", "signature_of_another_key", "signature_missing", "key_missing"});
+INSTANTIATE_TEST_SUITE_P(Release, ReleaseCheckerRowTest, testing::ValuesIn(kReleaseRows), RowName);
+// Discovered apart: the signed copy is made by a fixture of its own.
+INSTANTIATE_TEST_SUITE_P(SignedRelease, SignedReleaseCheckerRowTest, testing::ValuesIn(kReleaseRows), RowName);
 
 // Only the checker's naming of certificate faults: tls_test.cpp tests the
 // faults themselves with the transfers.

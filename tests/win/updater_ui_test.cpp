@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <wininet.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,6 +40,33 @@ UINT ExpectedCodePage()
     if (name.rfind("en_US", 0) == 0)
         return 1252;
     return 0;
+}
+
+// The URLs in the user's Internet cache that start with prefix.
+std::vector<std::string> CachedUrls(const std::string& prefix)
+{
+    std::vector<std::string> urls;
+    std::vector<DWORD> buffer(1024); // DWORDs, for the entry's alignment
+    HANDLE find = nullptr;
+    for (;;) {
+        auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOA*>(buffer.data());
+        DWORD size = static_cast<DWORD>(buffer.size() * sizeof buffer[0]);
+        bool found = find ? FindNextUrlCacheEntryA(find, entry, &size)
+                          : (find = FindFirstUrlCacheEntryA(nullptr, entry, &size)) != nullptr;
+        if (!found && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+            buffer.resize(size / sizeof buffer[0] + 1);
+            continue;
+        }
+        if (!found)
+            break;
+        if (std::string url = entry->lpszSourceUrlName; url.rfind(prefix, 0) == 0)
+            urls.push_back(url);
+    }
+    // Anything else than the end would leave entries unseen.
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    if (find)
+        FindCloseUrlCache(find);
+    return urls;
 }
 
 class UpdaterTest : public testing::Test {
@@ -406,6 +434,30 @@ INSTANTIATE_TEST_SUITE_P(
                                false}),
     [](const testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
 
+// Every transfer of a start and an update (version file, news, signature,
+// package) leaves nothing in the player's Internet cache: the updater never
+// reads it, and a copy there would be a second package on the player's disk.
+TEST_F(UpdaterTest, LeavesNothingInTheInternetCache)
+{
+    const std::string ours = "http://127.0.0.1:" + std::to_string(UPDATER_TEST_PORT) + "/";
+    // What earlier builds may have left in this prefix.
+    for (const std::string& url : CachedUrls(ours))
+        DeleteUrlCacheEntryA(url.c_str());
+    ASSERT_EQ(CachedUrls(ours), std::vector<std::string>{});
+    UseBuild("updater_signed.exe");
+    InstallGame();
+    const std::string package = PackageProgram();
+    server->OnFile(kPackagePath, package);
+    server->OnFile(kPackagePath + ".sig",
+                         ReadWholeFile(std::string(UPDATER_TEST_CRYPTO_DIR) + "test_package.rsa2048.sig").value());
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    Click(dialog, IDC_UPDATE);
+    ExpectPackageInstalledAndStarted(package);
+    EXPECT_EQ(server->Requests().size(), 4u);
+    EXPECT_EQ(CachedUrls(ours), std::vector<std::string>{});
+}
+
 TEST_F(UpdaterTest, HttpsServerWithUntrustedCertificateIsUnreachable)
 {
     UseBuild("updater_https_untrusted.exe");
@@ -446,17 +498,25 @@ TEST_F(UpdaterTest, CheckerPrintsWhatTheDialogShows)
     EXPECT_NE(run->output.find(newsLines), std::wstring::npos);
 }
 
-// The updater exactly as it ships. Its built-in server is under .example and
-// never resolves: no version, no news, and the game still starts. Its name is
-// looked up, so only a network without any other address may run it.
-TEST_F(UpdaterTest, ReleaseProgramWithItsBuiltInServerStillLaunchesAndQuits)
+// The updater exactly as it ships, as built and signed with Authenticode. Its
+// built-in server is under .example and never resolves: no version, no news,
+// and the game still starts. Its name is looked up, so only a network without
+// any other address may run it.
+struct ShippedBuild {
+    const char* name;
+    std::string (*folder)();
+};
+
+class ReleaseProgramTest : public UpdaterTest, public testing::WithParamInterface<ShippedBuild> {};
+
+TEST_P(ReleaseProgramTest, WithItsBuiltInServerStillLaunchesAndQuits)
 {
     const char* network = std::getenv("UPDATER_TEST_NETWORK");
     if (!network || std::string(network) != "loopback-only")
         GTEST_SKIP() << "needs a network with only the loopback interface, as scripts/test gives";
-    ASSERT_TRUE(CopyFileA((ReleaseFolder() + "updater_Orvantis.exe").c_str(),
-                          (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE))
-        << "no release build in " << ReleaseFolder() << ": build the win32-release preset first";
+    const std::string program = GetParam().folder() + "updater_Orvantis.exe";
+    ASSERT_TRUE(CopyFileA(program.c_str(), (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE))
+        << "no " << program << ": build the win32-release preset first";
     InstallGame();
     HWND dialog = Start();
     ASSERT_NE(dialog, nullptr);
@@ -476,6 +536,17 @@ TEST_F(UpdaterTest, ReleaseProgramWithItsBuiltInServerStillLaunchesAndQuits)
     EXPECT_FALSE(WaitUntil([&] { return FileInFolder("game_args.txt").has_value(); }, 1000));
     EXPECT_TRUE(server->Requests().empty());
 }
+
+std::string BuildName(const testing::TestParamInfo<ShippedBuild>& info)
+{
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Release, ReleaseProgramTest, testing::Values(ShippedBuild{"as_built", ReleaseFolder}),
+                         BuildName);
+// Discovered apart: the signed copy is made by a fixture of its own.
+INSTANTIATE_TEST_SUITE_P(SignedRelease, ReleaseProgramTest,
+                         testing::Values(ShippedBuild{"signed_with_Authenticode", SignedReleaseFolder}), BuildName);
 
 struct LaunchCase {
     int button;
