@@ -8,7 +8,8 @@
 //                                       file KEY: fetches update.exe.sig too,
 //                                       hashes while streaming, verifies
 //   bench_download bare BASE_URL        the same file through a bare WinINet loop
-//                                       with the updater's request settings
+//                                       with the updater's request settings and
+//                                       reads (what has arrived, up to 1024 bytes)
 //   bench_download bare-flush BASE_URL  the bare loop, then flushed to disk as
 //                                       CDownloadJob does before it renames
 //   bench_download bare-cache BASE_URL  the bare loop with the updater's former
@@ -19,8 +20,9 @@
 //   bench_download hash MIB CHUNK       CSha256 over MIB MiB in memory, added
 //                                       CHUNK bytes at a time: what hashing the
 //                                       package costs, without the transfer
-//   bench_download probe BASE_URL CHUNK the bare loop with CHUNK-byte reads:
-//                                       where the time of a download goes
+//   bench_download probe BASE_URL CHUNK the bare loop with plain CHUNK-byte reads,
+//                                       not asking first what has arrived: where
+//                                       the time of a download goes
 //
 // The working folder receives update.exe (and holds harun_tesli.exe for steps).
 #include <windows.h>
@@ -76,12 +78,13 @@ unsigned long long FileSize(const char* name)
     return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// The least a program can do to save a download: one request, reads of chunk
-// bytes (1024, as the updater reads, unless probing), each written as it
-// arrives. Same agent and cache settings as the updater unless told others,
-// no checks beyond the calls' own results.
-bool BareDownload(const std::string& url, const char* fileName, bool flush, DWORD chunk = 1024,
-                  DWORD cacheFlags = kTransferCacheFlags)
+// The least a program can do to save a download: one request, reads of up
+// to chunk bytes, each written as it arrives. Like the updater it asks first
+// how much has arrived and reads that much (askFirst), unless probing. Same
+// agent and cache settings as the updater unless told others, no checks
+// beyond the calls' own results.
+bool BareDownload(const std::string& url, const char* fileName, bool flush, DWORD chunk, bool askFirst,
+                  DWORD cacheFlags)
 {
     HINTERNET internet = InternetOpenA("update_harun_tesly", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (!internet)
@@ -90,14 +93,22 @@ bool BareDownload(const std::string& url, const char* fileName, bool flush, DWOR
     HANDLE file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool ok = request && file != INVALID_HANDLE_VALUE;
     std::vector<char> buffer(chunk);
+    DWORD available = 0;
     while (ok) {
+        if (askFirst && available == 0 && !InternetQueryDataAvailable(request, &available, 0, 0)) {
+            ok = false;
+            break;
+        }
+        if (askFirst && available == 0)
+            break;
         DWORD read = 0;
-        if (!InternetReadFile(request, buffer.data(), chunk, &read)) {
+        if (!InternetReadFile(request, buffer.data(), askFirst ? std::min(available, chunk) : chunk, &read)) {
             ok = false;
             break;
         }
         if (read == 0)
             break;
+        available -= std::min(available, read);
         DWORD written = 0;
         ok = WriteFile(file, buffer.data(), read, &written, nullptr) && written == read;
     }
@@ -120,6 +131,7 @@ int Download(const char* mode, const std::string& baseUrl, DWORD chunk = 1024, c
         ok = CDownloadJob(kUpdatePackage, baseUrl, packageKey).Run() == 0;
     else
         ok = BareDownload(baseUrl + kUpdatePackage, kUpdatePackage, std::strcmp(mode, "bare-flush") == 0, chunk,
+                          std::strcmp(mode, "probe") != 0,
                           std::strcmp(mode, "bare-cache") == 0 ? kFormerCacheFlags : kTransferCacheFlags);
     double seconds = Now() - start;
     std::printf("ok=%d seconds=%.6f bytes=%llu peak_ws=%llu\n", ok ? 1 : 0, seconds, FileSize(kUpdatePackage),
