@@ -8,7 +8,6 @@
 
 #include <array>
 #include <chrono>
-#include <climits>
 #include <functional>
 #include <optional>
 
@@ -16,7 +15,6 @@
 #include "script_server.h"
 #include "test_folder.h"
 #include "update_source.h"
-#include "version.h"
 #include "version_info.h"
 
 namespace {
@@ -319,24 +317,6 @@ protected:
     TestFolder folder;
     ScriptServer server;
 };
-
-TEST_F(FaultTest, GarbageAndLongVersionFilesGiveDefinedValues)
-{
-    auto fetch = [&] {
-        CVersionInfo info;
-        info.FetchLatest(server.BaseUrl() + "version.dat");
-        return info.m_nRemote;
-    };
-    std::string garbage;
-    for (int i = 1; i <= 4096; ++i)
-        garbage += static_cast<char>((i * 7919) % 256);
-    server.OnFile(kVersionPath, garbage);
-    EXPECT_EQ(fetch(), ParseVersionFile(garbage.substr(0, 255)));
-    server.OnFile(kVersionPath, "version=1," + std::string(100000, '9') + ";");
-    EXPECT_EQ(fetch(), INT_MAX);
-    server.OnFile(kVersionPath, std::string(100000, 'v') + "=3,4;");
-    EXPECT_EQ(fetch(), 0);
-}
 
 // Peak committed memory of this process, in bytes.
 size_t PeakCommit()
