@@ -199,6 +199,8 @@ TEST(CheckPackageHead, CertificateTable)
     noPeSignature[0x81] = 'X';
     std::string optionalHeaderTooSmall = kSignedProgram;
     optionalHeaderTooSmall[0x80 + 20] = static_cast<char>(92 + 4 + 8 * 4);
+    std::string fourDirectories = kSignedProgram; // the table's entry is there, but not counted
+    fourDirectories[0x80 + 24 + 92] = 4;
     const struct {
         const char* name;
         std::string head;
@@ -208,7 +210,7 @@ TEST(CheckPackageHead, CertificateTable)
         {"PE32+ with a table", ProgramHead(0x5000, 3000, 0x20B), true},
         {"PE header further in", ProgramHead(0x5000, 3000, 0x10B, 16, 0x300), true},
         {"only the directories up to the table", ProgramHead(0x5000, 3000, 0x10B, 5), true},
-        {"four data directories", ProgramHead(0x5000, 3000, 0x10B, 4), false},
+        {"four data directories", fourDirectories, false},
         {"table of no size", ProgramHead(0x5000, 0), false},
         {"table at offset 0", ProgramHead(0, 3000), false},
         {"optional header ends before the table", optionalHeaderTooSmall, false},
@@ -234,7 +236,7 @@ TEST(CheckText, Cp932AndUtf8Detection)
         {"plain ASCII", std::nullopt, false},
         {kCp932News, std::nullopt, false},
         {"\xe3\x81\x8a\xe7\x9f\xa5\xe3\x82\x89\xe3\x81\x9b", std::nullopt, true}, // お知らせ, also valid cp932
-        {"\xEF\xBB\xBF", std::nullopt, true},
+        {"\xEF\xBB\xBF\x82\xA8", std::nullopt, true}, // a byte-order mark, then code page 932
         {"\x81\x40\xFC\xFC", std::nullopt, false},
         {"\x81\x7F", 0, false},
         {"\x82\x20", 0, false},
