@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""The local file server of scripts/run and bench/run: what it serves and
-refuses, the log bench/run counts requests in, and that it ends by itself.
-Usage: file_server_test.py PATH/TO/file_server.py
-"""
+"""The file server of scripts/run and bench/run: what it serves and refuses, the
+log bench/run counts requests in, and that it ends by itself.
+Usage: file_server_test.py PATH/TO/file_server.py"""
 import http.client
 import pathlib
 import re
@@ -55,8 +54,7 @@ class FileServerTest(unittest.TestCase):
 
     def test_ends_by_itself_after_its_lifetime(self):
         process, _ = self.start("--lifetime", "1")
-        process.wait(timeout=10)
-        self.assertEqual(process.returncode, -signal.SIGALRM)
+        self.assertEqual(process.wait(timeout=10), -signal.SIGALRM)
 
     def test_refuses_bad_settings(self):
         for arguments in (["--port", "65536"], ["--port", "-1"], ["--port", "0", "--lifetime", "0"],
