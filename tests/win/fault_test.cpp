@@ -243,6 +243,14 @@ INSTANTIATE_TEST_SUITE_P(
                        s.OnResponse(kPackagePath, ScriptConnection::Pieces(kPackage.substr(0, 200000), 1, 1000));
                    },
                    0, kNews, std::nullopt, 3, Where::Server, 8, {2.9, 9.9, 29.9}, {5, 12, 35}},
+        // A server that stops sending: each transfer gives up after the 5 s
+        // receive timeout, the news keeping the reads completed before the stall.
+        ServerCase{"stall_before_the_headers",
+                   AllAnswer([](ScriptConnection& c, const HttpRequest&) { c.Pause(20000); }), 0, kNoNews,
+                   std::nullopt, 3, Where::Server, std::string::npos, {4, 4, 4}, {12, 12, 12}},
+        ServerCase{"stall_in_the_middle_of_the_body",
+                   AllAnswer(StatusLineThen("Content-Length: 5000\r\n", kNews.substr(0, 3000), 20000)), 0,
+                   kNews, std::nullopt, 3, Where::Server, 1024, {0, 4, 4}, {12, 12, 12}},
         // News shows as it comes; a package that is not what was announced is refused.
         ServerCase{"content_length_smaller_than_body",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nMZ12 and more")), 0, "MZ12 and more",
@@ -265,52 +273,6 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    0, kNoNews, std::nullopt, 3 * 11}),
     [](const testing::TestParamInfo<ServerCase>& info) { return std::string(info.param.name); });
-
-// A server that stops sending: each transfer gives up after the 5 s receive
-// timeout, the news keeping the reads completed before the stall.
-TEST(Stall, EachTransferEndsAfterTheReceiveTimeout)
-{
-    TestFolder folder;
-    const std::string sent = kNews.substr(0, 3000);
-    for (bool midBody : {false, true}) {
-        SCOPED_TRACE(midBody ? "in the middle of the body" : "before the headers");
-        auto stall = midBody ? StatusLineThen("Content-Length: 5000\r\n", sent, 20000)
-                             : ScriptServer::Handler([](ScriptConnection& c, const HttpRequest&) { c.Pause(20000); });
-        auto timed = [&stall](auto transfer) {
-            ScriptServer server;
-            for (const std::string& path : kPaths)
-                server.On(path, stall);
-            auto start = std::chrono::steady_clock::now();
-            transfer(server.BaseUrl());
-            return SecondsSince(start);
-        };
-        WriteWholeFile("update.exe", kOldPackage);
-        std::string news;
-        double newsSeconds = timed([&](const std::string& base) { news = FetchNews(CUpdateSource(base)); });
-        double packageSeconds = timed([](const std::string& base) {
-            EXPECT_NE(CDownloadJob("update.exe", base).Run(), 0);
-        });
-        for (double seconds : {newsSeconds, packageSeconds}) {
-            EXPECT_GE(seconds, 4.0);
-            EXPECT_LT(seconds, 12.0);
-        }
-        if (midBody) {
-            EXPECT_GE(news.size(), 1024u);
-            EXPECT_TRUE(SameBytes(news, sent.substr(0, news.size())));
-        } else {
-            EXPECT_EQ(news, kNoNews);
-            double versionSeconds = timed([](const std::string& base) {
-                CVersionInfo info;
-                info.FetchLatest(base + "version.dat");
-                EXPECT_EQ(info.m_nRemote, 0);
-            });
-            EXPECT_GE(versionSeconds, 4.0);
-            EXPECT_LT(versionSeconds, 12.0);
-        }
-        EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), kOldPackage));
-        EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
-    }
-}
 
 class FaultTest : public testing::Test {
 protected:
