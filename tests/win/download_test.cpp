@@ -37,44 +37,23 @@ protected:
     ScriptServer server;
 };
 
-// Faults of the installation folder (those of the server are in
-// fault_test.cpp): the download fails, what was there stays as it was, and no
-// temporary file is left.
-TEST_F(DownloadJobTest, FolderThatRefusesTheDownloadKeepsWhatWasThere)
+// Faults of the installation folder; those of the server are in fault_test.cpp.
+TEST_F(DownloadJobTest, TemporaryFileThatCannotBeCreatedFails)
 {
-    enum Obstacle { TemporaryNameTaken, PackageIsAFolder, PackageHeldOpen };
-    for (Obstacle obstacle : {TemporaryNameTaken, PackageIsAFolder, PackageHeldOpen}) {
-        SCOPED_TRACE(obstacle);
-        TestFolder inner;
-        if (obstacle == PackageIsAFolder) {
-            ASSERT_TRUE(CreateDirectoryA("update.exe", nullptr));
-        } else {
-            WriteWholeFile("update.exe", kOldPackage);
-        }
-        if (obstacle == TemporaryNameTaken) {
-            ASSERT_TRUE(CreateDirectoryA(PartialFileName("update.exe").c_str(), nullptr));
-        }
-        // Held without sharing deletion, as a virus scanner or a running package does.
-        HANDLE held = obstacle == PackageHeldOpen ? CreateFileA("update.exe", GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                                  : INVALID_HANDLE_VALUE;
-        ServePackage(PackageBytes(5000, 6 + obstacle));
-        const int result = RunJob();
-        if (held != INVALID_HANDLE_VALUE)
-            CloseHandle(held);
-        EXPECT_NE(result, 0);
-        if (obstacle == PackageIsAFolder) {
-            EXPECT_TRUE(GetFileAttributesA("update.exe") & FILE_ATTRIBUTE_DIRECTORY);
-        } else {
-            EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), kOldPackage));
-        }
-        std::vector<std::string> expected{"update.exe"};
-        if (obstacle == TemporaryNameTaken)
-            expected.push_back(PartialFileName("update.exe"));
-        std::vector<std::string> entries = inner.Entries();
-        std::sort(entries.begin(), entries.end());
-        EXPECT_EQ(entries, expected);
-    }
+    WriteWholeFile("update.exe", kOldPackage);
+    ASSERT_TRUE(CreateDirectoryA(PartialFileName("update.exe").c_str(), nullptr));
+    ServePackage(PackageBytes(5000, 6));
+    EXPECT_NE(RunJob(), 0);
+    EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), kOldPackage));
+}
+
+TEST_F(DownloadJobTest, PackageThatCannotBeReplacedFailsAndLeavesNoTemporaryFile)
+{
+    ASSERT_TRUE(CreateDirectoryA("update.exe", nullptr));
+    ServePackage(PackageBytes(5000, 7));
+    EXPECT_NE(RunJob(), 0);
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
+    EXPECT_TRUE(GetFileAttributesA("update.exe") & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Temporary files of killed runs go; one that another updater is writing
@@ -99,6 +78,21 @@ TEST_F(DownloadJobTest, StaleTemporaryFilesAreRemoved)
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<std::string>{"other.exe.17.part", "update.exe", "update.exe.77.part",
                                                  "update.exe.old.part"}));
+}
+
+TEST_F(DownloadJobTest, PackageOpenElsewhereCannotBeReplaced)
+{
+    WriteWholeFile("update.exe", kOldPackage);
+    ServePackage(PackageBytes(5000, 13));
+    // Another program holds the package open without sharing deletion, as a
+    // virus scanner or a running package does.
+    HANDLE held = CreateFileA("update.exe", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    int result = RunJob();
+    CloseHandle(held);
+    EXPECT_NE(result, 0);
+    ExpectOldPackageKept();
 }
 
 // Signed packages. The keys and the signatures of test_package.exe are made
