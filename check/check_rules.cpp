@@ -598,8 +598,9 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
                 "it carries no Authenticode signature: Windows SmartScreen and antivirus products warn about, or "
                 "block, a downloaded program that no publisher signed",
                 std::string("sign update.exe with your code-signing certificate before you upload it: osslsigncode "
-                            "sign -pkcs12 publisher.p12 -askpass -h sha256 -ts <your CA's time-stamping URL> "
-                            "-in update.exe -out update-signed.exe, and upload update-signed.exe as update.exe") +
+                            "sign -pkcs12 publisher.p12 -readpass publisher.pass -h sha256 -ts <your CA's "
+                            "time-stamping URL> -in update.exe -out update-signed.exe, and upload update-signed.exe "
+                            "as update.exe") +
                     (facts.signed_ ? "; make update.exe.sig over the signed file" : ""));
         }
         // Without a length, a body that ends early looks whole: HTTP/1.0 ends
