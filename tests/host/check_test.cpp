@@ -361,12 +361,18 @@ TEST(CheckPackageLayout, ReadsTheHeadersOfAnyBytes)
     std::string headersOverflowing = LaidOutProgram({});
     headersOverflowing.replace(0x80 + 6, 2, "\xFF\xFF");
     headersOverflowing.replace(0x80 + 20, 2, "\xFF\xFF");
+    std::string fourDirectories = kSignedPackage; // the table's entry is there, but not counted
+    fourDirectories[0x80 + 24 + 92] = 4;
+    std::string entryCutOff = LaidOutProgram({}, 0x5000, 3000); // the optional header ends inside the entry
+    entryCutOff[0x80 + 20] = static_cast<char>(92 + 4 + 8 * 4 + 4);
     const struct {
         const char* name;
         std::string head;
         std::optional<PeLayout> expected;
     } cases[] = {
         {"PE32 with a table", kSignedPackage, PeLayout{496, true, 0x2FC00, 0x3EC00, 0x1400}},
+        {"four data directories", fourDirectories, PeLayout{496, true, 0x2FC00, 0, 0}},
+        {"optional header ends inside the table's entry", entryCutOff, PeLayout{0x80 + 24 + 132, true, 0, 0, 0}},
         {"PE32+ reads the table's entry further on", pe32plus, PeLayout{496, true, 0x2FC00, 0, 0}},
         {"a section of no size ends nothing", sectionOfNoSize, PeLayout{456, true, 0x600, 0, 0}},
         {"offsets at the top of the range", overflowing, PeLayout{416, true, 0x1FFFFFFFEull, 0xFFFFFFFF, 0xFFFFFFFF}},
