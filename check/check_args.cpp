@@ -25,8 +25,10 @@ ParsedArguments ParseCheckArguments(const std::vector<std::string>& args)
             options.help = true;
         } else if (arg == "--no-package") {
             options.package = false;
-        } else if (arg == "--game" || arg == "--key") {
-            std::optional<std::string>& value = arg == "--game" ? options.game : options.keyFile;
+        } else if (arg == "--game" || arg == "--new-game" || arg == "--key") {
+            std::optional<std::string>& value = arg == "--game"       ? options.game
+                                                : arg == "--new-game" ? options.newGame
+                                                                      : options.keyFile;
             if (value)
                 return Error(arg + " is given twice");
             if (i + 1 >= args.size() || args[i + 1].empty())

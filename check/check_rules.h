@@ -116,8 +116,15 @@ struct SignatureFacts {
 void CheckVersionFile(const VersionFacts& facts, Warnings& warnings);
 // latest against the version of the game the publisher named, if any.
 void CheckVersions(int latest, std::optional<int> game, Warnings& warnings);
+// latest against the version of the game the new package installs: any
+// difference is a problem, so that a release ends with a plain exit status.
+void CheckNewGame(int latest, int newGame, Warnings& warnings);
 void CheckNews(const NewsFacts& facts, Warnings& warnings);
 void CheckPackage(const PackageFacts& facts, Warnings& warnings);
+// Whether a complete package holds all its PE headers place in it: a package
+// cut short on upload ends inside them, its sections or its Authenticode
+// certificate table, and a table that does not fit is no signature.
+void CheckPackageLayout(const PackageFacts& facts, Warnings& warnings);
 void CheckSignature(const SignatureFacts& facts, Warnings& warnings);
 
 // 0 when players are served well (notices at most), 1 when any problem.

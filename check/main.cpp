@@ -51,6 +51,14 @@ bool IsFile(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// The version the updater reads from a game executable; 0 for none.
+int GameVersion(const std::string& path)
+{
+    CVersionInfo game(path);
+    game.ReadCurrent();
+    return game.m_nLocal;
+}
+
 // The warnings, and a closing line that names what was not checked.
 void PrintWarnings(CConsoleOutput& out, const Warnings& warnings, const std::string& unchecked)
 {
@@ -100,15 +108,19 @@ int main(int argc, char** argv)
         settings.packageKey = BuiltInPackageKey();
         settings.keyDescription = settings.packageKey.empty() ? "none: packages are not signed" : "built in";
     }
+    for (const std::optional<std::string>* path : {&options.game, &options.newGame}) {
+        if (*path && !IsFile(**path))
+            return UsageError(err, "no such game file " + **path);
+    }
     if (options.game) {
-        if (!IsFile(*options.game))
-            return UsageError(err, "no such game file " + *options.game);
-        CVersionInfo game(*options.game);
-        game.ReadCurrent();
-        settings.game = game.m_nLocal;
+        settings.game = GameVersion(*options.game);
         settings.gameDescription = *options.game;
     } else {
         settings.gameDescription = "none given: a game without a version, 0.00, is assumed";
+    }
+    if (options.newGame) {
+        settings.newGame = GameVersion(*options.newGame);
+        settings.newGameDescription = *options.newGame;
     }
 
     Warnings warnings = CheckServer(settings, out);

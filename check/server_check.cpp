@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cwchar>
 #include <memory>
+#include <vector>
 
 #include "package_signature.h"
 #include "temporary_folder.h"
@@ -137,6 +138,39 @@ std::string FileHead(const char* name, DWORD size)
     return head;
 }
 
+// The SHA-256 of a file in the working folder, by the platform's CNG, for the
+// publisher to compare with sha256sum of the file uploaded.
+std::optional<Sha256Digest> FileDigest(const char* name)
+{
+    HANDLE opened = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    FileHandle file(opened);
+    CSha256 digest;
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+            return std::nullopt;
+        if (read == 0)
+            return digest.Finish();
+        if (!digest.Add(buffer.data(), read))
+            return std::nullopt;
+    }
+}
+
+// As sha256sum writes a digest: lower-case hexadecimal.
+std::wstring HexDigits(const Sha256Digest& digest)
+{
+    const wchar_t hex[] = L"0123456789abcdef";
+    std::wstring text;
+    for (unsigned char byte : digest) {
+        text += hex[byte >> 4];
+        text += hex[byte & 0xF];
+    }
+    return text;
+}
+
 PackageOutcome PackageOutcomeOf(DownloadOutcome outcome)
 {
     switch (outcome) {
@@ -198,7 +232,9 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
     if (!settings.packageKey.empty()) {
         signature.fetch = FactsOf(job.m_signatureTransfer, url + kSignatureSuffix);
         signature.state = SignatureStateOf(outcome, job.m_signatureTransfer);
-        PrintTransfer(out, L"update.exe.sig", signature.fetch, std::nullopt);
+        const TransferInfo& sigTransfer = job.m_signatureTransfer;
+        PrintTransfer(out, L"update.exe.sig", signature.fetch,
+                      std::chrono::duration<double>(sigTransfer.answerTime + sigTransfer.bodyTime).count());
         out.Write(Field(L"verdict", signature.state == SignatureState::Verified ? L"verifies update.exe"
                                     : signature.state == SignatureState::Invalid
                                         ? L"does not verify update.exe"
@@ -223,9 +259,13 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
         package.head = FileHead(kUpdatePackage, kPackageHeadBytes);
     PrintTransfer(out, L"update.exe", package.fetch, seconds);
     out.Write(Field(L"size", FromAnsi(FormatBytes(package.received)) + L" received"));
-    if (package.outcome == PackageOutcome::Complete)
+    if (package.outcome == PackageOutcome::Complete) {
+        std::optional<Sha256Digest> digest = FileDigest(kUpdatePackage);
+        out.Write(Field(L"SHA-256", digest ? HexDigits(*digest) : L"not computed"));
         out.Write(Field(L"starts", FromAnsi(EscapeBytes(package.head.substr(0, 2)))));
+    }
     CheckPackage(package, warnings);
+    CheckPackageLayout(package, warnings);
 }
 
 } // namespace
@@ -245,6 +285,8 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
     out.Write(L"Update directory  " + FromAnsi(RedactUrl(source.m_strBaseUrl)) + L"\n");
     out.Write(L"Package key       " + FromAnsi(settings.keyDescription) + L"\n");
     out.Write(L"Game              " + FromAnsi(settings.gameDescription) + L"\n");
+    if (settings.newGame)
+        out.Write(L"New game          " + FromAnsi(settings.newGameDescription) + L"\n");
 
     const std::string versionUrl = source.m_strBaseUrl + source.m_strVersionFile;
     CVersionInfo versionInfo;
@@ -261,6 +303,8 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
     }
     CheckVersionFile(version, warnings);
     CheckVersions(versionInfo.m_nRemote, settings.game, warnings);
+    if (settings.newGame)
+        CheckNewGame(versionInfo.m_nRemote, *settings.newGame, warnings);
 
     TransferInfo newsTransfer;
     start = Clock::now();
@@ -288,5 +332,11 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
               L"\n");
     out.Write(L"  news\n");
     PrintNews(out, NewsShown(news.news));
+    if (settings.newGame) {
+        out.Write(L"\nWhat a player sees after the update, with the new game\n");
+        out.Write(L"  " + WideFromCp932(FormatCurrentLine(*settings.newGame)) + L"\n");
+        out.Write(std::wstring(L"  Update  ") +
+                  (IsUpdateAvailable(*settings.newGame, latest) ? L"enabled" : L"disabled") + L"\n");
+    }
     return warnings;
 }
