@@ -128,7 +128,7 @@ int Download(const char* mode, const std::string& baseUrl, DWORD chunk = 1024, c
     double start = Now();
     bool ok;
     if (std::strcmp(mode, "updater") == 0 || std::strcmp(mode, "signed") == 0)
-        ok = CDownloadJob(kUpdatePackage, baseUrl, packageKey).Run() == 0;
+        ok = CDownloadJob(kUpdatePackage, baseUrl, packageKey).Run().outcome == DownloadOutcome::Installed;
     else
         ok = BareDownload(baseUrl + kUpdatePackage, kUpdatePackage, std::strcmp(mode, "bare-flush") == 0, chunk,
                           std::strcmp(mode, "probe") != 0,
@@ -150,7 +150,7 @@ int Steps(const std::string& baseUrl)
     double t1 = Now();
     info.ReadCurrent();
     double t2 = Now();
-    std::string news = FetchNews(source);
+    std::string news = FetchNews(source).news.value_or(kNoNews);
     double t3 = Now();
     bool ok = info.m_nRemote > 0 && info.m_nLocal > 0 && !news.empty();
     std::printf("ok=%d fetch_version_ms=%.3f read_resource_ms=%.3f fetch_news_ms=%.3f total_ms=%.3f "
