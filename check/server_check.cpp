@@ -162,8 +162,8 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
     Warnings warnings;
     CUpdateSource source(settings.baseUrl);
     out.Write(L"Update directory  " + FromAnsi(RedactUrl(source.m_strBaseUrl)) + L"\n");
-    out.Write(L"Package key       " + FromAnsi(settings.keyDescription) + L"\n");
-    out.Write(L"Game              " + FromAnsi(settings.gameDescription) + L"\n");
+    out.Write(L"Package key       " + settings.keyDescription + L"\n");
+    out.Write(L"Game              " + settings.gameDescription + L"\n");
 
     CVersionInfo versionInfo;
     auto start = Clock::now();

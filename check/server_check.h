@@ -11,9 +11,9 @@
 struct ServerCheckSettings {
     std::string baseUrl;         // ends in "/"
     std::string packageKey;      // PEM; empty: packages are not signed
-    std::string keyDescription;  // where the key came from, for the report
-    std::optional<int> game;     // the version of the game to compare with
-    std::string gameDescription; // its path, for the report
+    std::wstring keyDescription;  // where the key came from, for the report
+    std::optional<int> game;      // the version of the game to compare with
+    std::wstring gameDescription; // its path, for the report
     bool package = true;
 };
 

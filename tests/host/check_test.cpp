@@ -323,25 +323,30 @@ TEST(CheckFormatting, BytesProgressAndEscapes)
 
 TEST(CheckArgs, TakesTheOptionsAroundTheUrlAndRejectsBadCommandLines)
 {
-    ParsedArguments parsed = ParseCheckArguments(
-        {"--no-package", "http://h/game/veltrassa_01/update/", "--key", "k.pem", "--game", "C:\\g\\harun_tesli.exe"});
+    // Paths are taken as they are, whatever their characters.
+    ParsedArguments parsed = ParseCheckArguments({L"--no-package", L"http://h/game/veltrassa_01/update/", L"--key",
+                                                  L"k.pem", L"--game", L"C:\\\u00e9\u30b2\u30fc\u30e0\\harun_tesli.exe"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     EXPECT_EQ(parsed.options->url, "http://h/game/veltrassa_01/update/");
-    EXPECT_EQ(parsed.options->keyFile, "k.pem");
-    EXPECT_EQ(parsed.options->game, "C:\\g\\harun_tesli.exe");
+    EXPECT_EQ(parsed.options->keyFile, L"k.pem");
+    EXPECT_EQ(parsed.options->game, L"C:\\\u00e9\u30b2\u30fc\u30e0\\harun_tesli.exe");
     EXPECT_FALSE(parsed.options->package);
     EXPECT_FALSE(ParseCheckArguments({}).options->url);
-    EXPECT_TRUE(ParseCheckArguments({"--help"}).options->help);
+    EXPECT_TRUE(ParseCheckArguments({L"--help"}).options->help);
     const struct {
-        std::vector<std::string> args;
+        std::vector<std::wstring> args;
         std::string error;
     } bad[] = {
-        {{"--game"}, "--game needs a file name"},
-        {{"--key", ""}, "--key needs a file name"},
-        {{"--game", "a", "--game", "b"}, "--game is given twice"},
-        {{"http://me:secret@a/u/", "http://b/u/"}, "more than one URL: http://***@a/u/ and"},
-        {{"ftp://a/u/"}, "must start with http:// or https://"},
-        {{"http://a/game/veltrassa_01/update"}, "ending in /"},
+        {{L"--game"}, "--game needs a file name"},
+        {{L"--key", L""}, "--key needs a file name"},
+        {{L"--game", L"a", L"--game", L"b"}, "--game is given twice"},
+        {{L"http://me:secret@a/u/", L"http://b/u/"}, "more than one URL: http://***@a/u/ and"},
+        {{L"ftp://a/u/"}, "must start with http:// or https://"},
+        {{L"http://a/game/veltrassa_01/update"}, "ending in /"},
+        {{L"http://\u00e9/u/"}, "must be ASCII, other characters percent-encoded: http://\\u00E9/u/"},
+        {{L"--g\u00e4me"}, "unknown option --g\\u00E4me"},
+        // Not the help's /?: another character stands there.
+        {{L"/\u00bf"}, "must be ASCII, other characters percent-encoded: /\\u00BF"},
     };
     for (const auto& c : bad) {
         parsed = ParseCheckArguments(c.args);

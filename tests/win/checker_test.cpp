@@ -380,6 +380,24 @@ TEST_F(CheckerTest, NeverPrintsTheUserOrPasswordOfAUrl)
     EXPECT_EQ(output.find(L"publisher"), std::wstring::npos) << output;
 }
 
+// The game and the key are read from paths as Windows holds them: here a
+// folder whose name no one ANSI code page holds.
+TEST_F(CheckerTest, TakesPathsOfAnyCharacters)
+{
+    const std::string dir = folder.Path() + u8"\\\u00e9\u30b2\u30fc\u30e0";
+    ASSERT_TRUE(CreateDirectoryW(FromUtf8(dir).c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(FromUtf8(ProgramFolder() + "game_1_4_0_0.exe").c_str(),
+                          FromUtf8(dir + "\\harun_tesli.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(FromUtf8(UPDATER_TEST_CRYPTO_DIR "rsa2048.pub.pem").c_str(),
+                          FromUtf8(dir + "\\key.pem").c_str(), FALSE));
+    ScriptServer server;
+    Expect(Row{"", kClean, "", Signature("test_package.rsa2048.sig"),
+               {L"Game              " + FromUtf8(dir) + L"\\harun_tesli.exe\n",
+                L"Package key       " + FromUtf8(dir) + L"\\key.pem\n", L"現在のバージョン  1.04\n",
+                L"verdict verifies update.exe"}},
+           server, "--game \"" + dir + "\\harun_tesli.exe\" --key \"" + dir + "\\key.pem\" " + server.BaseUrl());
+}
+
 TEST_F(CheckerTest, UnreachableServerFailsEveryFile)
 {
     ScriptServer server;
