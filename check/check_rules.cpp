@@ -565,10 +565,15 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
     if (!CheckTransfer(kPackageFile, fetch, "Update fails for every player", warnings) ||
         !CheckAnswer(kPackageFile, fetch, true, "Update fails for every player", warnings))
         return;
-    // A package that arrived whole is examined whatever its signature says:
-    // CheckSignature speaks of that.
-    switch (ArrivedWhole(facts.download) ? DownloadOutcome::Installed : facts.download.outcome) {
+    switch (facts.download.outcome) {
+    case DownloadOutcome::SignatureInvalid:
+        // A package that arrived whole is examined whatever its signature
+        // says: CheckSignature speaks of that.
+        if (!ArrivedWhole(facts.download))
+            break;
+        [[fallthrough]];
     case DownloadOutcome::Installed:
+    case DownloadOutcome::CannotReplace:
         if (facts.head.substr(0, 2) != "MZ") {
             Add(warnings, Severity::Problem, kPackageFile,
                 "it is not a Windows executable (it does not start with MZ): players download it and it "
@@ -607,7 +612,6 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
         CheckProgress(kPackageFile, fetch, warnings);
         break;
     case DownloadOutcome::CannotWrite:
-    case DownloadOutcome::CannotReplace:
         Add(warnings, Severity::Problem, kPackageFile,
             "the checker could not write its temporary copy, so the package was not examined",
             "free space in the temporary folder (TEMP), or skip the package with --no-package");
@@ -631,8 +635,7 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
         break;
     case DownloadOutcome::SignatureMissing:
     case DownloadOutcome::SignatureNotPlainAnswer:
-    case DownloadOutcome::SignatureTooLarge:
-    case DownloadOutcome::SignatureInvalid: // the signature's, before the package's body
+    case DownloadOutcome::SignatureTooLarge: // the signature's, before the package was requested
         break;
     }
 }
