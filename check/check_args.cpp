@@ -53,8 +53,10 @@ ParsedArguments ParseCheckArguments(const std::vector<std::wstring>& args)
             options.help = true;
         } else if (arg == "--no-package") {
             options.package = false;
-        } else if (arg == "--game" || arg == "--key") {
-            std::optional<std::wstring>& value = arg == "--game" ? options.game : options.keyFile;
+        } else if (arg == "--game" || arg == "--new-game" || arg == "--key") {
+            std::optional<std::wstring>& value = arg == "--game"       ? options.game
+                                                 : arg == "--new-game" ? options.newGame
+                                                                       : options.keyFile;
             if (value)
                 return Error(arg + " is given twice");
             if (i + 1 >= args.size() || args[i + 1].empty())

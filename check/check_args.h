@@ -7,11 +7,12 @@
 #include <vector>
 
 inline constexpr char kCheckUsage[] =
-    "usage: updater_check [--game PATH] [--key PUBLIC.pem] [--no-package] [URL]";
+    "usage: updater_check [--game PATH] [--new-game PATH] [--key PUBLIC.pem] [--no-package] [URL]";
 
 struct CheckOptions {
     std::optional<std::string> url;      // the update directory; none: the built-in one
     std::optional<std::wstring> game;    // a game executable to compare with
+    std::optional<std::wstring> newGame; // the game the package installs
     std::optional<std::wstring> keyFile; // a PEM public key; none: the built-in key
     bool package = true;                // download and examine update.exe
     bool help = false;                  // only the usage was asked for

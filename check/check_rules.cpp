@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "http_answer.h"
+#include "pe_layout.h"
 #include "transfer_bounds.h"
 #include "version.h"
 
@@ -13,6 +14,12 @@ constexpr const char* kPackageFile = kUpdatePackage;
 const std::string kSignatureName = std::string(kUpdatePackage) + kSignatureSuffix;
 const char* const kSignatureFile = kSignatureName.c_str();
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+// Comparing sizes and digests is what shows a cut upload; signing the served
+// file again would only hide it.
+constexpr char kCompareUploadFix[] =
+    "compare update.exe as served with the signed file you uploaded: the update.exe block above shows the size "
+    "and SHA-256 served, ls -l update.exe and sha256sum update.exe (certutil -hashfile update.exe SHA256 on "
+    "Windows) show yours";
 constexpr char kPlainVersionFix[] =
     "write exactly version=MAJOR,MINOR; in plain ASCII, digits only, for instance version=1,5; for 1.05";
 
@@ -476,6 +483,36 @@ void CheckVersions(int latest, std::optional<int> game, Warnings& warnings)
     }
 }
 
+void CheckNewGame(int latest, int newGame, Warnings& warnings)
+{
+    if (newGame == 0) {
+        Add(warnings, Severity::Problem, "new game",
+            "the updater reads no version from the new game (no FileVersion in the string table 041104b0): "
+            "players who install the update see 0.00 and are offered it for ever",
+            "give the game you pack into update.exe a version resource with a Japanese Unicode (041104b0) string "
+            "table whose FileVersion is the release's, such as \"1, 5, 0, 0\" for 1.05");
+        return;
+    }
+    // A latest version of 0 has its own warning from the version file.
+    if (latest <= 0 || latest == newGame)
+        return;
+    const std::string announce = "version=" + std::to_string(newGame / 1000) + "," + std::to_string(newGame % 1000) +
+                                 "; (shown as " + Version(newGame) + ")";
+    const std::string versions = "the latest version " + Version(latest) + " is " +
+                                 (latest < newGame ? "below" : "above") + " the new game's " + Version(newGame) +
+                                 " (the game update.exe installs)";
+    if (latest < newGame) {
+        Add(warnings, Severity::Problem, kVersionFile, versions + ": players are never offered the update",
+            "announce the new game's version: write " + announce + " into version.dat, last");
+    } else {
+        Add(warnings, Severity::Problem, kVersionFile,
+            versions + ": players who update still have " + Version(newGame) +
+                ", below the latest, and are offered the update for ever",
+            "announce the new game's version: write " + announce +
+                " into version.dat; or pack a game whose FileVersion is " + Version(latest));
+    }
+}
+
 void CheckNews(const NewsFacts& facts, Warnings& warnings)
 {
     const TransferInfo& fetch = facts.fetch.transfer;
@@ -490,8 +527,10 @@ void CheckNews(const NewsFacts& facts, Warnings& warnings)
     const char* encodingFix = "save text.txt in Shift_JIS (code page 932), without a byte-order mark";
     std::optional<size_t> invalid = FindInvalidCp932(news);
     if (LooksLikeUtf8(news)) {
-        Add(warnings, Severity::Problem, kNewsFile,
-            "it looks like UTF-8: players see garbage in the news box", encodingFix);
+        Add(warnings, Severity::Problem, kNewsFile, "it looks like UTF-8: players see garbage in the news box",
+            "convert it to Shift_JIS (code page 932) without a byte-order mark, lines ending in CR LF: "
+            "sed '1s/^\\xEF\\xBB\\xBF//' news-utf8.txt | iconv -f UTF-8 -t CP932 | "
+            "LC_ALL=C sed 's/\\r*$/\\r/' > text.txt");
     } else if (invalid) {
         Add(warnings, Severity::Problem, kNewsFile,
             "byte " + Hex(static_cast<unsigned char>(news[*invalid])) + " at offset " + std::to_string(*invalid) +
@@ -584,8 +623,9 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
                 "it carries no Authenticode signature: Windows SmartScreen and antivirus products warn about, or "
                 "block, a downloaded program that no publisher signed",
                 std::string("sign update.exe with your code-signing certificate before you upload it: osslsigncode "
-                            "sign -pkcs12 publisher.p12 -askpass -h sha256 -ts <your CA's time-stamping URL> "
-                            "-in update.exe -out update-signed.exe, and upload update-signed.exe as update.exe") +
+                            "sign -pkcs12 publisher.p12 -readpass publisher.pass -h sha256 -ts <your CA's "
+                            "time-stamping URL> -in update.exe -out update-signed.exe, and upload update-signed.exe "
+                            "as update.exe") +
                     (facts.signed_ ? "; make update.exe.sig over the signed file" : ""));
         }
         // Without a length, a body that ends early looks whole: HTTP/1.0 ends
@@ -640,6 +680,50 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
     }
 }
 
+void CheckPackageLayout(const PackageFacts& facts, Warnings& warnings)
+{
+    if (!ArrivedWhole(facts.download))
+        return;
+    std::optional<PeLayout> layout = ReadPeLayout(facts.head);
+    if (!layout)
+        return;
+    const std::string served = ", but the file served has " + FormatBytes(facts.download.received) + ": ";
+    const std::string fix = std::string("upload update.exe again, whole, and ") + kCompareUploadFix +
+                            "; they must be the same. Do not sign what the server has: a cut file signed again "
+                            "passes the signature check and still fails players";
+    if (!layout->headersWhole) {
+        // head is the whole file when it is shorter than the head's size.
+        if (facts.download.received <= facts.head.size()) {
+            Add(warnings, Severity::Problem, kPackageFile,
+                "it ends inside its PE headers, which take " + FormatBytes(layout->headersEnd) + served +
+                    "it was cut short, and the program cannot start",
+                fix);
+        }
+        return;
+    }
+    const bool tableNamed = layout->NamesCertificateTable();
+    const bool tableFits = layout->CertificateEnd() <= facts.download.received;
+    if (layout->sectionsEnd > facts.download.received) {
+        Add(warnings, Severity::Problem, kPackageFile,
+            "its PE headers place section data up to byte " + WithSeparators(layout->sectionsEnd) + served +
+                "it ends inside its sections, cut short (on upload?), and the program cannot start",
+            fix);
+    } else if (tableNamed && !tableFits) {
+        Add(warnings, Severity::Problem, kPackageFile,
+            "its Authenticode certificate table runs to byte " + WithSeparators(layout->CertificateEnd()) + served +
+                "it was cut short (on upload?), and whatever the package holds after its sections, such as "
+                "its archive, is incomplete",
+            fix);
+    }
+    if (tableNamed && !tableFits) {
+        Add(warnings, Severity::Notice, kPackageFile,
+            "its header names an Authenticode certificate table beyond the end of the file, so it carries no "
+            "Authenticode signature: Windows SmartScreen and antivirus products warn about, or block, a "
+            "downloaded program that no publisher signed",
+            "upload the whole signed file; its certificate table is its last part");
+    }
+}
+
 void CheckSignature(const PackageDownload& signed_, Warnings& warnings)
 {
     const TransferInfo& fetch = signed_.signature;
@@ -672,8 +756,10 @@ void CheckSignature(const PackageDownload& signed_, Warnings& warnings)
         }
         Add(warnings, Severity::Problem, kSignatureFile,
             "it does not verify update.exe with the key: Update fails for every player",
-            "sign the package as uploaded (openssl dgst -sha256 -sign private.pem -out update.exe.sig "
-            "update.exe) with the key the updater was built with, and upload both");
+            std::string("first ") + kCompareUploadFix +
+                "; if they differ, upload your file again, whole, with its update.exe.sig. Only if they are the "
+                "same, sign it with the key the updater was built with (openssl dgst -sha256 -sign "
+                "private.pem -out update.exe.sig update.exe) and upload update.exe.sig");
         break;
     default: // the package's own problems, named by CheckPackage
         break;

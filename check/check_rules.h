@@ -53,8 +53,16 @@ bool ArrivedWhole(const PackageDownload& download);
 void CheckVersionFile(const VersionFileFetch& fetch, Warnings& warnings);
 // latest against the version of the game the publisher named, if any.
 void CheckVersions(int latest, std::optional<int> game, Warnings& warnings);
+// latest against the version of the game the new package installs: any
+// difference is a problem, so that a release ends with a plain exit status.
+void CheckNewGame(int latest, int newGame, Warnings& warnings);
 void CheckNews(const NewsFacts& facts, Warnings& warnings);
 void CheckPackage(const PackageFacts& facts, Warnings& warnings);
+// Whether a package that arrived whole holds all its PE headers place in it:
+// a package cut short on upload ends inside them, its sections or its
+// Authenticode certificate table, and a table that does not fit is no
+// signature.
+void CheckPackageLayout(const PackageFacts& facts, Warnings& warnings);
 // signed: the download made with the key, which fetches the signature first.
 void CheckSignature(const PackageDownload& signed_, Warnings& warnings);
 // What the signature says of the package, after that download: whether it

@@ -100,13 +100,19 @@ int wmain(int argc, wchar_t** argv)
         settings.packageKey = BuiltInPackageKey();
         settings.keyDescription = settings.packageKey.empty() ? L"none: packages are not signed" : L"built in";
     }
+    for (const std::optional<std::wstring>* path : {&options.game, &options.newGame}) {
+        if (*path && !IsFile(**path))
+            return UsageError(err, L"no such game file " + **path);
+    }
     if (options.game) {
-        if (!IsFile(*options.game))
-            return UsageError(err, L"no such game file " + *options.game);
         settings.game = ReadFileVersion(*options.game);
         settings.gameDescription = *options.game;
     } else {
         settings.gameDescription = L"none given: a game without a version, 0.00, is assumed";
+    }
+    if (options.newGame) {
+        settings.newGame = ReadFileVersion(*options.newGame);
+        settings.newGameDescription = *options.newGame;
     }
 
     Warnings warnings = CheckServer(settings, out);

@@ -88,16 +88,33 @@ bool ConvertsStrictly(const std::string& bytes)
                                                 static_cast<int>(bytes.size()), nullptr, 0) > 0;
 }
 
+// As sha256sum writes a digest: lower-case hexadecimal.
+std::wstring HexDigits(const Sha256Digest& digest)
+{
+    const wchar_t hex[] = L"0123456789abcdef";
+    std::wstring text;
+    for (unsigned char byte : digest) {
+        text += hex[byte >> 4];
+        text += hex[byte & 0xF];
+    }
+    return text;
+}
+
 // One download of the package into the working folder, as the Update button
-// makes it, keeping the first bytes of the package in head.
+// makes it, keeping the first bytes of the package in head and the SHA-256 of
+// all it received in digest (by the platform's CNG), for the publisher to
+// compare with sha256sum of the file uploaded.
 PackageDownload Download(const ServerCheckSettings& settings, const std::string& packageKey, CConsoleOutput& out,
-                         std::string& head)
+                         std::string& head, std::optional<Sha256Digest>& digest)
 {
     CDownloadJob job(kUpdatePackage, settings.baseUrl, packageKey);
     ULONGLONG lastShown = 0;
     head.clear();
+    CSha256 sha256;
+    bool digested = sha256.IsReady();
     job.m_onProgress = [&](std::string_view piece, uint64_t received, std::optional<uint64_t> total) {
         head.append(piece.substr(0, kPackageHeadBytes - head.size()));
+        digested = digested && sha256.Add(piece.data(), piece.size());
         ULONGLONG now = GetTickCount64();
         if (now - lastShown < kProgressIntervalMs && !(total && received == *total))
             return;
@@ -106,6 +123,7 @@ PackageDownload Download(const ServerCheckSettings& settings, const std::string&
     };
     PackageDownload download = job.Run();
     out.EndProgress();
+    digest = digested ? sha256.Finish() : std::nullopt;
     return download;
 }
 
@@ -119,13 +137,16 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
         CheckPackage(package, warnings);
         return;
     }
+    std::optional<Sha256Digest> digest;
     auto start = Clock::now();
-    package.download = Download(settings, settings.packageKey, out, package.head);
+    package.download = Download(settings, settings.packageKey, out, package.head, digest);
     double seconds = SecondsSince(start);
 
     if (package.signed_) {
         const PackageDownload& signed_ = package.download;
-        PrintTransfer(out, std::string(kUpdatePackage) + kSignatureSuffix, signed_.signature, std::nullopt);
+        PrintTransfer(out, std::string(kUpdatePackage) + kSignatureSuffix, signed_.signature,
+                      std::chrono::duration<double>(signed_.signature.answerTime + signed_.signature.bodyTime)
+                          .count());
         out.Write(Field(L"verdict", FromAnsi(SignatureVerdict(signed_))));
         CheckSignature(signed_, warnings);
         // A signature problem that stopped the download before the package
@@ -133,7 +154,7 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
         // once, unsigned.
         if (signed_.transfer.requestedUrl.empty()) {
             start = Clock::now();
-            package.download = Download(settings, std::string(), out, package.head);
+            package.download = Download(settings, std::string(), out, package.head, digest);
             seconds = SecondsSince(start);
         }
     }
@@ -142,9 +163,12 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
         package.head.clear();
     PrintTransfer(out, kUpdatePackage, package.download.transfer, seconds);
     out.Write(Field(L"size", FromAnsi(FormatBytes(package.download.received)) + L" received"));
-    if (ArrivedWhole(package.download))
+    if (ArrivedWhole(package.download)) {
+        out.Write(Field(L"SHA-256", digest ? HexDigits(*digest) : L"not computed"));
         out.Write(Field(L"starts", FromAnsi(EscapeBytes(package.head.substr(0, 2)))));
+    }
     CheckPackage(package, warnings);
+    CheckPackageLayout(package, warnings);
 }
 
 } // namespace
@@ -164,6 +188,8 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
     out.Write(L"Update directory  " + FromAnsi(RedactUrl(source.m_strBaseUrl)) + L"\n");
     out.Write(L"Package key       " + settings.keyDescription + L"\n");
     out.Write(L"Game              " + settings.gameDescription + L"\n");
+    if (settings.newGame)
+        out.Write(L"New game          " + settings.newGameDescription + L"\n");
 
     CVersionInfo versionInfo;
     auto start = Clock::now();
@@ -178,6 +204,8 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
     }
     CheckVersionFile(version, warnings);
     CheckVersions(versionInfo.m_nRemote, settings.game, warnings);
+    if (settings.newGame)
+        CheckNewGame(versionInfo.m_nRemote, *settings.newGame, warnings);
 
     start = Clock::now();
     NewsFacts news;
@@ -203,5 +231,11 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
               L"\n");
     out.Write(L"  news\n");
     PrintNews(out, NewsShown(news.fetch.news.value_or(kNoNews)));
+    if (settings.newGame) {
+        out.Write(L"\nWhat a player sees after the update, with the new game\n");
+        out.Write(L"  " + WideFromCp932(FormatCurrentLine(*settings.newGame)) + L"\n");
+        out.Write(std::wstring(L"  Update  ") +
+                  (IsUpdateAvailable(*settings.newGame, latest) ? L"enabled" : L"disabled") + L"\n");
+    }
     return warnings;
 }

@@ -14,6 +14,8 @@ struct ServerCheckSettings {
     std::wstring keyDescription;  // where the key came from, for the report
     std::optional<int> game;      // the version of the game to compare with
     std::wstring gameDescription; // its path, for the report
+    std::optional<int> newGame;   // the version of the game the package installs
+    std::wstring newGameDescription;
     bool package = true;
 };
 

@@ -96,6 +96,12 @@ bool CTransfer::Open(const std::string& url)
     m_info = TransferInfo();
     m_info.requestedUrl = url;
     m_info.url = url;
+    // However Open ends.
+    struct AnswerClock {
+        TransferInfo& info;
+        const Clock::time_point start = Clock::now();
+        ~AnswerClock() { info.answerTime = Clock::now() - start; }
+    } answerClock{m_info};
     m_internet.reset(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     SetReceiveTimeout(m_internet.get());
 

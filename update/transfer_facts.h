@@ -68,6 +68,7 @@ struct TransferInfo {
     std::string contentEncoding;           // empty when none was sent
     BodyEnd bodyEnd = BodyEnd::Complete;   // once the body was read
     uint64_t bodyBytes = 0;                // of the body, received
+    std::chrono::milliseconds answerTime{0}; // from the request to the answer's head, redirects included
     std::chrono::milliseconds bodyTime{0}; // spent reading the body
 };
 

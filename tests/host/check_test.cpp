@@ -4,9 +4,11 @@
 #include "check_args.h"
 #include "check_rules.h"
 #include "http_answer.h"
+#include "pe_layout.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -76,6 +78,36 @@ std::string ProgramHead(uint32_t tableOffset, uint32_t tableSize, uint16_t magic
 }
 
 const std::string kSignedProgram = ProgramHead(0x3FA00, 4976);
+
+struct Section {
+    uint32_t offset, size; // of its data in the file
+};
+
+// The first 4096 bytes of a PE32 program with these sections and certificate
+// table, its headers laid out as a linker lays them out.
+std::string LaidOutProgram(std::vector<Section> sections, uint32_t tableOffset = 0, uint32_t tableSize = 0)
+{
+    std::string head = ProgramHead(tableOffset, tableSize);
+    head.resize(std::max<size_t>(4096, 376 + 40 * sections.size()), '\0');
+    auto put = [&head](size_t at, uint32_t value, size_t size) {
+        for (size_t i = 0; i < size; ++i)
+            head[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    put(0x80 + 6, static_cast<uint32_t>(sections.size()), 2);
+    const size_t table = 376; // after the file header and the optional header of ProgramHead
+    for (size_t i = 0; i < sections.size(); ++i) {
+        head.replace(table + 40 * i, 5, ".sect");
+        put(table + 40 * i + 16, sections[i].size, 4);
+        put(table + 40 * i + 20, sections[i].offset, 4);
+    }
+    return head;
+}
+
+// A signed self-extracting package of 0x40000 bytes: three sections, archive
+// data after them, and the certificate table last.
+const std::vector<Section> kPackageSections = {{0x400, 0x1000}, {0x1400, 0x2E000}, {0x2F400, 0x800}};
+const std::string kSignedPackage = LaidOutProgram(kPackageSections, 0x3EC00, 0x1400);
+constexpr uint64_t kSignedPackageBytes = 0x40000;
 
 // One rule run over the facts of one server file, and the file its warnings name.
 struct Rule {
@@ -195,6 +227,18 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         {Signature(DO::Installed, Fetch(), 9000), kProblem, nullptr},
         // A package that arrived whole is examined, whatever the signature says.
         {Package(DO::SignatureInvalid, "M", 9000), kProblem, "not a Windows executable"},
+        // The game the package installs against the latest version: any difference fails the release.
+        {{"version.dat", [](Warnings& w) { CheckNewGame(1050, 1005, w); }}, kProblem,
+         "the latest version 1.50 is above the new game's 1.05 (the game update.exe installs): players who update "
+         "still have 1.05, below the latest, and are offered the update for ever"},
+        {{"version.dat", [](Warnings& w) { CheckNewGame(1004, 1005, w); }}, kProblem,
+         "the latest version 1.04 is below the new game's 1.05 (the game update.exe installs): players are never "
+         "offered the update"},
+        {{"", [](Warnings& w) { CheckNewGame(1005, 1005, w); }}, kNotice, nullptr},
+        {{"", [](Warnings& w) { CheckNewGame(0, 1005, w); }}, kNotice, nullptr},
+        {{"new game", [](Warnings& w) { CheckNewGame(1005, 0, w); }}, kProblem,
+         "no version from the new game (no FileVersion in the string table 041104b0): players who install the "
+         "update see 0.00 and are offered it for ever"},
     };
     for (const auto& c : cases) {
         Warnings warnings;
@@ -277,6 +321,142 @@ TEST(CheckPackageHead, CertificateTable)
         EXPECT_EQ(HasCertificateTable(c.head), c.table) << c.name;
 }
 
+// The fix texts that carry a command or an order of steps.
+TEST(CheckRules, FixesSayWhatToRun)
+{
+    const struct {
+        Rule rule;
+        const char* fix; // part of the fix of the first warning
+    } cases[] = {
+        {News("\xe3\x81\x8a\r\n"),
+         "sed '1s/^\\xEF\\xBB\\xBF//' news-utf8.txt | iconv -f UTF-8 -t CP932 | LC_ALL=C sed 's/\\r*$/\\r/' > text.txt"},
+        // A cut upload shows in size and digest; signing it again would hide it.
+        {Signature(DownloadOutcome::SignatureInvalid, Fetch(), 9000),
+         "first compare update.exe as served with the signed file you uploaded: the update.exe block above shows "
+         "the size and SHA-256 served, ls -l update.exe and sha256sum update.exe"},
+        {Signature(DownloadOutcome::SignatureInvalid, Fetch(), 9000),
+         "; if they differ, upload your file again, whole, with its update.exe.sig. Only if they are the same, sign it"},
+        {{"update.exe",
+          [](Warnings& w) {
+              CheckPackageLayout(
+                  PackageFacts{PackageDownload{DownloadOutcome::Installed, 100000, Fetch(100000), Fetch()},
+                               kSignedPackage, true},
+                  w);
+          }},
+         "upload update.exe again, whole, and compare update.exe as served with the signed file you uploaded"},
+        {{"version.dat", [](Warnings& w) { CheckNewGame(1050, 1005, w); }},
+         "write version=1,5; (shown as 1.05) into version.dat; or pack a game whose FileVersion is 1.50"},
+        {{"version.dat", [](Warnings& w) { CheckNewGame(1004, 2010, w); }},
+         "write version=2,10; (shown as 2.10) into version.dat, last"},
+    };
+    for (const auto& c : cases) {
+        Warnings warnings;
+        c.rule.run(warnings);
+        ASSERT_FALSE(warnings.empty()) << c.fix;
+        EXPECT_NE(warnings[0].fix.find(c.fix), std::string::npos) << warnings[0].fix;
+    }
+}
+
+// A package whose headers place more than arrived was cut short: a problem,
+// and a certificate table that does not fit is no signature.
+TEST(CheckPackageLayout, ACutPackageFails)
+{
+    constexpr Severity kProblem = Severity::Problem, kNotice = Severity::Notice;
+    const std::string unsigned_ = LaidOutProgram(kPackageSections);
+    std::vector<Section> many(100, Section{0x400, 0x200});
+    const struct {
+        const char* name;
+        std::string head;
+        uint64_t received;
+        std::vector<std::pair<Severity, const char*>> expected; // in order: severity and part of the cause
+        DownloadOutcome outcome = DownloadOutcome::Installed;
+    } cases[] = {
+        {"whole and signed", kSignedPackage, kSignedPackageBytes, {}},
+        {"whole, with bytes after the table", kSignedPackage, kSignedPackageBytes + 10, {}},
+        {"cut in a section", kSignedPackage, 100000,
+         {{kProblem, "its PE headers place section data up to byte 195,584, but the file served has 100,000 bytes"},
+          {kNotice, "names an Authenticode certificate table beyond the end of the file, so it carries no"}}},
+        {"cut in the archive data after the sections", kSignedPackage, 0x30000,
+         {{kProblem, "its Authenticode certificate table runs to byte 262,144, but the file served has 196,608 "
+                     "bytes: it was cut short (on upload?)"},
+          {kNotice, "carries no Authenticode signature"}}},
+        {"cut by one byte", kSignedPackage, kSignedPackageBytes - 1,
+         {{kProblem, "certificate table runs to byte 262,144"}, {kNotice, "no Authenticode signature"}}},
+        {"unsigned and whole", unsigned_, 0x2FC00, {}},
+        {"unsigned, cut in its last section", unsigned_, 0x2FBFF,
+         {{kProblem, "section data up to byte 195,584, but the file served has 195,583 bytes"}}},
+        {"cut in its headers", kSignedPackage.substr(0, 300), 300,
+         {{kProblem, "it ends inside its PE headers, which take 496 bytes, but the file served has 300 bytes"}}},
+        // The head is the first 4096 bytes of a longer file: a section table
+        // beyond it is not known, and nothing is judged.
+        {"section table beyond the head", LaidOutProgram(many).substr(0, 4096), 0x100000, {}},
+        {"not a PE program", std::string("MZ") + std::string(100, '\0'), 102, {}},
+        // A whole package is judged whatever its signature says: the signature
+        // over a cut upload fails too.
+        {"cut, its signature not verifying", kSignedPackage, 100000,
+         {{kProblem, "section data up to byte 195,584"}, {kNotice, "no Authenticode signature"}},
+         DownloadOutcome::SignatureInvalid},
+        {"not a complete download", kSignedPackage, 100000, {}, DownloadOutcome::Incomplete},
+    };
+    for (const auto& c : cases) {
+        Warnings warnings;
+        CheckPackageLayout(
+            PackageFacts{PackageDownload{c.outcome, c.received, Fetch(c.received), Fetch()}, c.head, true}, warnings);
+        ASSERT_EQ(warnings.size(), c.expected.size()) << c.name << (warnings.empty() ? "" : ": " + warnings[0].cause);
+        for (size_t i = 0; i < warnings.size(); ++i) {
+            EXPECT_EQ(warnings[i].severity, c.expected[i].first) << c.name;
+            EXPECT_EQ(warnings[i].file, "update.exe") << c.name;
+            EXPECT_NE(warnings[i].cause.find(c.expected[i].second), std::string::npos)
+                << c.name << ": " << warnings[i].cause;
+        }
+    }
+}
+
+TEST(CheckPackageLayout, ReadsTheHeadersOfAnyBytes)
+{
+    std::string pe32plus = LaidOutProgram(kPackageSections, 0x3EC00, 0x1400);
+    pe32plus[0x80 + 24] = 0x0B, pe32plus[0x80 + 25] = 0x02; // magic 0x20B: its count and entries stand 16 bytes on, on zeros here
+    std::string sectionOfNoSize = LaidOutProgram({{0x400, 0x200}, {0x7FFFFFFF, 0}});
+    std::string overflowing = LaidOutProgram({{0xFFFFFFFF, 0xFFFFFFFF}}, 0xFFFFFFFF, 0xFFFFFFFF);
+    std::string headersOverflowing = LaidOutProgram({});
+    headersOverflowing.replace(0x80 + 6, 2, "\xFF\xFF");
+    headersOverflowing.replace(0x80 + 20, 2, "\xFF\xFF");
+    std::string fourDirectories = kSignedPackage; // the table's entry is there, but not counted
+    fourDirectories[0x80 + 24 + 92] = 4;
+    std::string entryCutOff = LaidOutProgram({}, 0x5000, 3000); // the optional header ends inside the entry
+    entryCutOff[0x80 + 20] = static_cast<char>(92 + 4 + 8 * 4 + 4);
+    const struct {
+        const char* name;
+        std::string head;
+        std::optional<PeLayout> expected;
+    } cases[] = {
+        {"PE32 with a table", kSignedPackage, PeLayout{496, true, 0x2FC00, 0x3EC00, 0x1400}},
+        {"four data directories", fourDirectories, PeLayout{496, true, 0x2FC00, 0, 0}},
+        {"optional header ends inside the table's entry", entryCutOff, PeLayout{0x80 + 24 + 132, true, 0, 0, 0}},
+        {"PE32+ reads the table's entry further on", pe32plus, PeLayout{496, true, 0x2FC00, 0, 0}},
+        {"a section of no size ends nothing", sectionOfNoSize, PeLayout{456, true, 0x600, 0, 0}},
+        {"offsets at the top of the range", overflowing, PeLayout{416, true, 0x1FFFFFFFEull, 0xFFFFFFFF, 0xFFFFFFFF}},
+        {"headers larger than any head", headersOverflowing, PeLayout{0x80 + 24 + 0xFFFF + 40ull * 0xFFFF, false}},
+        {"cut in the file header", kSignedPackage.substr(0, 0x90), PeLayout{0x80 + 24, false}},
+        {"PE header offset at the top of the range",
+         kSignedPackage.substr(0, 0x3C) + "\xF0\xFF\xFF\xFF" + kSignedPackage.substr(0x40), std::nullopt},
+        {"no PE signature", std::string(kSignedPackage).replace(0x80, 2, "NE"), std::nullopt},
+        {"no MZ", std::string(kSignedPackage).replace(0, 2, "ZM"), std::nullopt},
+        {"empty", "", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::optional<PeLayout> layout = ReadPeLayout(c.head);
+        ASSERT_EQ(layout.has_value(), c.expected.has_value()) << c.name;
+        if (!layout)
+            continue;
+        EXPECT_EQ(layout->headersEnd, c.expected->headersEnd) << c.name;
+        EXPECT_EQ(layout->headersWhole, c.expected->headersWhole) << c.name;
+        EXPECT_EQ(layout->sectionsEnd, c.expected->sectionsEnd) << c.name;
+        EXPECT_EQ(layout->certificateOffset, c.expected->certificateOffset) << c.name;
+        EXPECT_EQ(layout->certificateSize, c.expected->certificateSize) << c.name;
+    }
+}
+
 TEST(CheckText, Cp932AndUtf8Detection)
 {
     const struct {
@@ -324,12 +504,14 @@ TEST(CheckFormatting, BytesProgressAndEscapes)
 TEST(CheckArgs, TakesTheOptionsAroundTheUrlAndRejectsBadCommandLines)
 {
     // Paths are taken as they are, whatever their characters.
-    ParsedArguments parsed = ParseCheckArguments({L"--no-package", L"http://h/game/veltrassa_01/update/", L"--key",
-                                                  L"k.pem", L"--game", L"C:\\\u00e9\u30b2\u30fc\u30e0\\harun_tesli.exe"});
+    ParsedArguments parsed =
+        ParseCheckArguments({L"--no-package", L"http://h/game/veltrassa_01/update/", L"--key", L"k.pem", L"--game",
+                             L"C:\\\u00e9\u30b2\u30fc\u30e0\\harun_tesli.exe", L"--new-game", L"new\\harun_tesli.exe"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     EXPECT_EQ(parsed.options->url, "http://h/game/veltrassa_01/update/");
     EXPECT_EQ(parsed.options->keyFile, L"k.pem");
     EXPECT_EQ(parsed.options->game, L"C:\\\u00e9\u30b2\u30fc\u30e0\\harun_tesli.exe");
+    EXPECT_EQ(parsed.options->newGame, L"new\\harun_tesli.exe");
     EXPECT_FALSE(parsed.options->package);
     EXPECT_FALSE(ParseCheckArguments({}).options->url);
     EXPECT_TRUE(ParseCheckArguments({L"--help"}).options->help);
@@ -340,6 +522,8 @@ TEST(CheckArgs, TakesTheOptionsAroundTheUrlAndRejectsBadCommandLines)
         {{L"--game"}, "--game needs a file name"},
         {{L"--key", L""}, "--key needs a file name"},
         {{L"--game", L"a", L"--game", L"b"}, "--game is given twice"},
+        {{L"--new-game", L"a", L"--new-game", L"b"}, "--new-game is given twice"},
+        {{L"--new-game"}, "--new-game needs a file name"},
         {{L"http://me:secret@a/u/", L"http://b/u/"}, "more than one URL: http://***@a/u/ and"},
         {{L"ftp://a/u/"}, "must start with http:// or https://"},
         {{L"http://a/game/veltrassa_01/update"}, "ending in /"},

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "test_folder.h"
+#include "updater_driver.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ std::optional<CheckerRun> RunChecker(const std::string& arguments, const std::st
             return std::nullopt;
         Handle processHandle(process.hProcess);
         Handle threadHandle(process.hThread);
-        if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(process.hProcess, Scaled(timeoutMs)) != WAIT_OBJECT_0) {
             TerminateProcess(process.hProcess, 1);
             WaitForSingleObject(process.hProcess, 5000);
             return std::nullopt;

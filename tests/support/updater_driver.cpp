@@ -1,6 +1,7 @@
 #include "updater_driver.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -24,6 +25,16 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter)
 }
 
 } // namespace
+
+DWORD Scaled(DWORD timeoutMs)
+{
+    static const DWORD scale = [] {
+        const char* value = std::getenv("UPDATER_TEST_TIME_SCALE");
+        const long parsed = value ? std::strtol(value, nullptr, 10) : 1;
+        return parsed >= 1 && parsed <= 100 ? static_cast<DWORD>(parsed) : 1;
+    }();
+    return timeoutMs * scale;
+}
 
 UpdaterProcess::UpdaterProcess(const std::string& program, const std::string& folder)
 {
@@ -61,18 +72,18 @@ HWND UpdaterProcess::WaitForWindow(const std::wstring& caption, DWORD timeoutMs)
 
 bool UpdaterProcess::WaitForExit(DWORD timeoutMs) const
 {
-    return Started() && WaitForSingleObject(m_process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    return Started() && WaitForSingleObject(m_process.hProcess, Scaled(timeoutMs)) == WAIT_OBJECT_0;
 }
 
 std::wstring WindowText(HWND window)
 {
     DWORD_PTR length = 0;
-    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, Scaled(5000), &length);
     // The length may be an estimate; the copy says how much it wrote.
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
     SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                        5000, &copied);
+                        Scaled(5000), &copied);
     text.resize(std::min<size_t>(copied, length));
     return text;
 }

@@ -6,6 +6,11 @@
 
 #include <string>
 
+// timeoutMs times UPDATER_TEST_TIME_SCALE, a whole number that the test
+// command sets where the programs under test run under an emulator, each
+// start taking a minute instead of a second; 1 where it is not set.
+DWORD Scaled(DWORD timeoutMs);
+
 class UpdaterProcess {
 public:
     // Starts program with folder as its working folder.
@@ -16,7 +21,7 @@ public:
 
     bool Started() const { return m_process.hProcess != nullptr; }
     // The visible top-level window of the process with this caption, or
-    // nullptr when none shows within timeoutMs.
+    // nullptr when none shows within timeoutMs (scaled, as every wait here).
     HWND WaitForWindow(const std::wstring& caption, DWORD timeoutMs = 20000) const;
     // True when the process has ended within timeoutMs.
     bool WaitForExit(DWORD timeoutMs = 10000) const;
@@ -38,7 +43,7 @@ void PressKey(HWND control, WPARAM virtualKey);
 template <class Condition>
 bool WaitUntil(Condition condition, DWORD timeoutMs = 10000)
 {
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    ULONGLONG deadline = GetTickCount64() + Scaled(timeoutMs);
     while (!condition()) {
         if (GetTickCount64() >= deadline)
             return false;

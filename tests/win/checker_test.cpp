@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,6 +39,18 @@ std::string PackageProgram()
     return ReadWholeFile(ProgramFolder() + "test_package.exe").value_or("");
 }
 
+std::string CryptoFile(const char* name)
+{
+    return ReadWholeFile(UPDATER_TEST_CRYPTO_DIR + std::string(name)).value_or("");
+}
+
+// The SHA-256 of the test package as sha256sum writes it.
+std::wstring PackageDigest()
+{
+    std::string digest = CryptoFile("test_package.sha256");
+    return std::wstring(digest.begin(), digest.begin() + std::min<size_t>(digest.size(), 64));
+}
+
 using Serve = std::function<void(ScriptServer&)>;
 
 Serve File(const std::string& path, std::string body, int status = 200)
@@ -47,7 +60,7 @@ Serve File(const std::string& path, std::string body, int status = 200)
 
 Serve Signature(const char* name)
 {
-    return File(kPackagePath + ".sig", ReadWholeFile(UPDATER_TEST_CRYPTO_DIR + std::string(name)).value_or(""));
+    return File(kPackagePath + ".sig", CryptoFile(name));
 }
 
 // The package in an answer of this status and these headers: HTTP/1.1 with
@@ -117,8 +130,8 @@ protected:
             EXPECT_EQ(run->output.find(L"served as intended"), std::wstring::npos) << run->output;
         }
         std::vector<std::wstring> expected = row.expected;
-        expected.push_back(row.verdict == kUsage ? L"usage: updater_check [--game PATH] [--key PUBLIC.pem] "
-                                                   L"[--no-package] [URL]\n"
+        expected.push_back(row.verdict == kUsage ? L"usage: updater_check [--game PATH] [--new-game PATH] "
+                                                   L"[--key PUBLIC.pem] [--no-package] [URL]\n"
                            : exitCode            ? L"\nFAILED: "
                            : partial             ? L"\nOK so far: nothing wrong in what was checked, but "
                                                  : L"\nOK: players are served as intended\n");
@@ -194,10 +207,30 @@ std::string RowName(const testing::TestParamInfo<Row>& info)
 const std::vector<Row> kServerRows = {
         Row{"clean", kClean, "", nullptr,
             {L"none given: a game without a version, 0.00, is assumed", L"最新バージョン  1.05\n",
-             L"現在のバージョン  0.00\n", L"Update  enabled", L"starts  MZ", L"    | お知らせ\n    | 新ステージ\n"}},
+             L"現在のバージョン  0.00\n", L"Update  enabled", L"starts  MZ", L"    | お知らせ\n    | 新ステージ\n",
+             L"\n  SHA-256 " + PackageDigest() + L"\n"}},
+        // Every file's block has its time, the signature's too.
         Row{"clean_and_signed", kClean, KeyOption("rsa2048.pub.pem") + GameOption("game_1_4_0_0.exe"),
             Signature("test_package.rsa2048.sig"),
-            {L"  verdict verifies update.exe\n", L"現在のバージョン  1.04\n", L"Update  enabled", L"starts  MZ"}},
+            {L" s\n  verdict verifies update.exe\n", L"現在のバージョン  1.04\n", L"Update  enabled", L"starts  MZ"}},
+        // The last step of a release: the server announces what the package installs.
+        Row{"release_done", kClean, GameOption("game_1_4_0_0.exe") + "--new-game \"" + ProgramFolder() +
+                                        "game_1_5_0_0.exe\" ",
+            nullptr,
+            {L"New game          Z:\\", L"\nWhat a player sees after the update, with the new game\n"
+             L"  現在のバージョン  1.05\n  Update  disabled\n"}},
+        Row{"server_ahead_of_the_new_game", kProblem, "--new-game \"" + ProgramFolder() + "game_1_5_0_0.exe\" ",
+            File(kVersionPath, "version=1,50;"),
+            {L"PROBLEM version.dat: the latest version 1.50 is above the new game's 1.05 (the game update.exe "
+             L"installs): players who update still have 1.05, below the latest, and are offered the update for ever",
+             L"fix: announce the new game's version: write version=1,5; (shown as 1.05) into version.dat",
+             L"  現在のバージョン  1.05\n  Update  enabled\n"}},
+        Row{"server_behind_the_new_game", kProblem, "--new-game \"" + ProgramFolder() + "game_1_5_0_0.exe\" ",
+            File(kVersionPath, "version=1,4;"),
+            {L"PROBLEM version.dat: the latest version 1.04 is below the new game's 1.05 (the game update.exe "
+             L"installs): players are never offered the update"}},
+        Row{"new_game_without_a_version", kProblem, "--new-game \"" + ProgramFolder() + "game_no_version.exe\" ",
+            nullptr, {L"PROBLEM new game: the updater reads no version from the new game"}},
         Row{"up_to_date", kNotice, GameOption("game_1_5_0_0.exe"), nullptr,
             {L"現在のバージョン  1.05\n", L"Update  disabled", L"NOTICE  version.dat"}},
         Row{"version_file_missing", kProblem, "", File(kVersionPath, "gone", 404),
@@ -228,7 +261,7 @@ const std::vector<Row> kServerRows = {
         Row{"redirect_loop", kProblem, "", Redirect(kNewsPath, kNewsPath),
             {L"PROBLEM text.txt: more than 10 redirects"}},
         Row{"news_in_UTF_8", kProblem, "", File(kNewsPath, "\xe3\x81\x8a\xe7\x9f\xa5"),
-            {L"PROBLEM text.txt: it looks like UTF-8"}},
+            {L"PROBLEM text.txt: it looks like UTF-8", L"| iconv -f UTF-8 -t CP932 |"}},
         Row{"news_with_LF_line_ends", kProblem, "", File(kNewsPath, "\x82\xa8\x92\x6d\x82\xe7\x82\xb9\n\x90\x56"),
             {L"PROBLEM text.txt: a line end is not CR LF: a bare LF at offset 8",
              L"fix: end every line in CR LF, with no other CR: LC_ALL=C sed 's/\\r*$/\\r/'"}},
@@ -293,7 +326,9 @@ const std::vector<Row> kServerRows = {
             {L"PROBLEM update.exe.sig: the server answered HTTP 404", L"starts  MZ"}},
         Row{"signature_of_another_key", kProblem, KeyOption("rsa2048.pub.pem"), Signature("test_package.other.sig"),
             {L"  verdict does not verify update.exe\n", L"PROBLEM update.exe.sig: it does not verify update.exe",
-             L"starts  MZ"},
+             L"fix: first compare update.exe as served with the signed file you uploaded: the update.exe block "
+             L"above shows the size and SHA-256 served",
+             L"\n  SHA-256 " + PackageDigest() + L"\n", L"starts  MZ"},
             0, {L"PROBLEM update.exe:"}},
         // A good signature and a package that does not arrive whole: the
         // signature is not said to verify what never arrived.
@@ -323,10 +358,23 @@ const std::vector<Row> kServerRows = {
             {L"  verdict not checked: update.exe came too slowly\n",
              L"PROBLEM update.exe: it came too slowly: fewer than 32,768 bytes arrived in 30 s"},
             0, {L"verifies", L"PROBLEM update.exe.sig"}},
+        // Cut short on upload, and signed again as the server holds it: the
+        // signature verifies, the package's own headers show the cut.
+        Row{"package_cut_and_signed_again", kProblem, KeyOption("rsa2048.pub.pem"),
+            [](ScriptServer& s) {
+                s.OnFile(kPackagePath, CryptoFile("test_package_cut.exe"));
+                Signature("test_package_cut.rsa2048.sig")(s);
+            },
+            {L"verifies update.exe", L"PROBLEM update.exe: its PE headers place section data up to byte ",
+             L"it ends inside its sections, cut short (on upload?), and the program cannot start",
+             L"fix: upload update.exe again, whole, and compare",
+             L"NOTICE  update.exe: its header names an Authenticode certificate table beyond the end of the file"}},
         // One parsing error stands for all, which the host tests parse; the
         // others are refusals only the program makes.
         Row{"unknown_option", kUsage, "--fast ", nullptr, {L"unknown option --fast"}},
         Row{"game_missing", kUsage, "--game no_such_game.exe ", nullptr, {L"no such game file"}},
+        Row{"new_game_missing", kUsage, "--new-game no_such_game.exe ", nullptr,
+            {L"no such game file no_such_game.exe"}},
         Row{"key_not_PEM", kUsage, "--key \"" + ProgramFolder() + "test_package.exe\" ", nullptr,
             {L"is not a PEM public key"}},
         Row{"key_of_a_refused_kind", kUsage, KeyOption("ec384.pub.pem"), nullptr, {L"is not a PEM public key"}},

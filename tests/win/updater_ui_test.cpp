@@ -432,7 +432,7 @@ TEST_P(NoServerTest, ShowsZeroAndNoNewsAndStillLaunchesAndQuits)
         HWND dialog = Start();
         ASSERT_NE(dialog, nullptr);
         // Two transfers, each given up after the 5 s receive timeout.
-        EXPECT_LT(GetTickCount64() - start, 20000u);
+        EXPECT_LT(GetTickCount64() - start, Scaled(20000));
         EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  0.00");
         EXPECT_EQ(ControlText(dialog, IDC_CURRENT), L"現在のバージョン  1.04");
         EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"ニュースはありません");
