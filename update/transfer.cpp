@@ -9,6 +9,8 @@
 
 namespace {
 
+// Spelt "tesly", not as the game's "tesli": servers' logs and rules know the
+// updater by this name.
 constexpr char kAgent[] = "update_harun_tesly";
 constexpr DWORD kReceiveTimeoutMs = 5000;
 // URLs have always been copied into a 256-byte buffer.
@@ -40,22 +42,16 @@ bool HasHeaderLines(HINTERNET request)
     return firstLineEnd != std::string::npos && headers.find(':', firstLineEnd) != std::string::npos;
 }
 
-bool IsCertificateError(DWORD error)
-{
-    switch (error) {
-    case ERROR_INTERNET_INVALID_CA:
-    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
-    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
-    case ERROR_INTERNET_SEC_CERT_ERRORS:
-    case ERROR_INTERNET_SEC_CERT_NO_REV:
-    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
-    case ERROR_INTERNET_SEC_CERT_REVOKED:
-    case ERROR_INTERNET_SEC_INVALID_CERT:
-        return true;
-    default:
-        return false;
-    }
-}
+// The names of the client's errors are its header's.
+static_assert(static_cast<uint32_t>(ClientError::CannotConnect) == ERROR_INTERNET_CANNOT_CONNECT);
+static_assert(static_cast<uint32_t>(ClientError::SecCertDateInvalid) == ERROR_INTERNET_SEC_CERT_DATE_INVALID);
+static_assert(static_cast<uint32_t>(ClientError::SecCertCnInvalid) == ERROR_INTERNET_SEC_CERT_CN_INVALID);
+static_assert(static_cast<uint32_t>(ClientError::InvalidCa) == ERROR_INTERNET_INVALID_CA);
+static_assert(static_cast<uint32_t>(ClientError::SecCertErrors) == ERROR_INTERNET_SEC_CERT_ERRORS);
+static_assert(static_cast<uint32_t>(ClientError::SecCertNoRev) == ERROR_INTERNET_SEC_CERT_NO_REV);
+static_assert(static_cast<uint32_t>(ClientError::SecCertRevFailed) == ERROR_INTERNET_SEC_CERT_REV_FAILED);
+static_assert(static_cast<uint32_t>(ClientError::SecInvalidCert) == ERROR_INTERNET_SEC_INVALID_CERT);
+static_assert(static_cast<uint32_t>(ClientError::SecCertRevoked) == ERROR_INTERNET_SEC_CERT_REVOKED);
 
 // Every value of a header the answer holds, in order; a header sent twice is
 // kept twice.
@@ -98,6 +94,7 @@ std::string RedirectTarget(HINTERNET request, const std::string& from)
 bool CTransfer::Open(const std::string& url)
 {
     m_info = TransferInfo();
+    m_info.requestedUrl = url;
     m_info.url = url;
     // However Open ends.
     struct AnswerClock {
@@ -223,17 +220,6 @@ void CTransfer::ReadBodyHeaders()
     std::vector<std::string> encodings = HeaderValues(m_request.get(), HTTP_QUERY_CONTENT_ENCODING);
     for (const std::string& encoding : encodings)
         m_info.contentEncoding += (m_info.contentEncoding.empty() ? "" : ", ") + encoding;
-}
-
-AnswerFault DownloadAnswerFault(const TransferInfo& info)
-{
-    if (info.status != 200)
-        return AnswerFault::NotWhole;
-    if (info.contentLengthMalformed)
-        return AnswerFault::ContentLength;
-    if (!IsIdentityEncoding(info.contentEncoding))
-        return AnswerFault::ContentEncoding;
-    return AnswerFault::None;
 }
 
 BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD size)>& consume,
