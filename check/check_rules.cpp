@@ -605,23 +605,23 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
         }
         // Without a length, a body that ends early looks whole: HTTP/1.0 ends
         // it by closing, and the client does not report a missing last chunk.
+        // Only a signed build takes such a package.
         if (!facts.fetch.contentLength) {
-            if (facts.signed_) {
-                Add(warnings, Severity::Notice, kPackageFile,
-                    "it is served without Content-Length, so a download cut short looks whole: the signature "
-                    "check refuses it, but only once it has all arrived",
-                    "serve update.exe with Content-Length: a static file, without chunked encoding");
-            } else {
-                Add(warnings, Severity::Problem, kPackageFile,
-                    "it is served without Content-Length, so a download cut short looks whole: the updater "
-                    "installs and starts what arrived",
-                    "serve update.exe with Content-Length: a static file, without chunked encoding; or build the "
-                    "updater with a package key, whose signature check refuses a cut package");
-            }
+            Add(warnings, Severity::Notice, kPackageFile,
+                "it is served without Content-Length, so a download cut short looks whole: the signature "
+                "check refuses it, but only once it has all arrived",
+                "serve update.exe with Content-Length: a static file, without chunked encoding");
         }
         break;
     case PackageOutcome::TransferFailed:
     case PackageOutcome::NotPlainAnswer: // named above
+        break;
+    case PackageOutcome::NotLengthFramed:
+        Add(warnings, Severity::Problem, kPackageFile,
+            "it is served without Content-Length, or chunked, so a download cut short would look whole: the "
+            "updater refuses it, and Update fails for every player",
+            "serve update.exe with one Content-Length: a static file, without chunked encoding; or build the "
+            "updater with a package key, whose signature check proves the bytes however they are sent");
         break;
     case PackageOutcome::TooSlow:
         CheckProgress(kPackageFile, facts.fetch, warnings);

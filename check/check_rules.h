@@ -78,6 +78,7 @@ enum class PackageOutcome {
     Complete,       // the whole body arrived
     TransferFailed, // see fetch
     NotPlainAnswer, // not status 200 with one plain length and no encoding: see fetch
+    NotLengthFramed, // unsigned: not one plain Content-Length, or chunked: refused
     NotWritten,     // the checker could not write its temporary copy
     Incomplete,     // a read failed or timed out before the body ended
     TooSlow,        // it stopped making progress: see fetch

@@ -177,6 +177,7 @@ PackageOutcome PackageOutcomeOf(DownloadOutcome outcome)
     case DownloadOutcome::Installed: return PackageOutcome::Complete;
     case DownloadOutcome::TransferFailed: return PackageOutcome::TransferFailed;
     case DownloadOutcome::NotPlainAnswer: return PackageOutcome::NotPlainAnswer;
+    case DownloadOutcome::NotLengthFramed: return PackageOutcome::NotLengthFramed;
     case DownloadOutcome::Incomplete: return PackageOutcome::Incomplete;
     case DownloadOutcome::Empty: return PackageOutcome::Empty;
     case DownloadOutcome::SizeMismatch: return PackageOutcome::SizeMismatch;

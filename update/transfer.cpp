@@ -73,6 +73,15 @@ std::vector<std::string> HeaderValues(HINTERNET request, DWORD header)
     return values;
 }
 
+// Every value of a header, joined as one list.
+std::string JoinedValues(HINTERNET request, DWORD header)
+{
+    std::string joined;
+    for (const std::string& value : HeaderValues(request, header))
+        joined += (joined.empty() ? "" : ", ") + value;
+    return joined;
+}
+
 bool IsRedirect(DWORD status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -220,9 +229,8 @@ void CTransfer::ReadBodyHeaders()
     AnnouncedLength length = ParseContentLength(m_info.contentLengthHeaders);
     m_info.contentLength = length.value;
     m_info.contentLengthMalformed = length.malformed;
-    std::vector<std::string> encodings = HeaderValues(m_request.get(), HTTP_QUERY_CONTENT_ENCODING);
-    for (const std::string& encoding : encodings)
-        m_info.contentEncoding += (m_info.contentEncoding.empty() ? "" : ", ") + encoding;
+    m_info.contentEncoding = JoinedValues(m_request.get(), HTTP_QUERY_CONTENT_ENCODING);
+    m_info.transferEncoding = JoinedValues(m_request.get(), HTTP_QUERY_TRANSFER_ENCODING);
 }
 
 AnswerFault DownloadAnswerFault(const TransferInfo& info)

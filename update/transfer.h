@@ -55,6 +55,7 @@ struct TransferInfo {
     std::optional<uint64_t> contentLength; // the length they announce, when they give one
     bool contentLengthMalformed = false;   // one is not plain digits, or two differ
     std::string contentEncoding;           // empty when none was sent
+    std::string transferEncoding;          // empty when none was sent
     BodyEnd bodyEnd = BodyEnd::Complete;   // once the body was read
     uint64_t bodyBytes = 0;                // of the body, received
     std::chrono::milliseconds answerTime{0}; // from the request to the answer's head, redirects included

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "build_config.h"
+#include "length_framing.h"
 #include "package_signature.h"
 #include "partial_file.h"
 
@@ -123,6 +124,9 @@ DownloadOutcome CDownloadJob::Download()
         return DownloadOutcome::TransferFailed;
     if (DownloadAnswerFault(m_packageTransfer) != AnswerFault::None)
         return DownloadOutcome::NotPlainAnswer;
+    // A signed package proves its bytes, however the body was framed.
+    if (!signed_ && !FramedByOneLength(m_packageTransfer.contentLengthHeaders, m_packageTransfer.transferEncoding))
+        return DownloadOutcome::NotLengthFramed;
 
     RemoveStalePartialFiles(m_strFileName);
     CPartialFile file(PartialFileName(m_strFileName));

@@ -37,6 +37,7 @@ enum class DownloadOutcome {
     Installed,         // the package arrived whole (and verified) and took its local name
     TransferFailed,    // the package could not be fetched: see m_packageTransfer
     NotPlainAnswer,    // the answer is not the whole package as stored: DownloadAnswerFault(m_packageTransfer)
+    NotLengthFramed,   // unsigned: no one plain Content-Length (chunked, or ended by closing), so a cut would look whole
     CannotWrite,       // the temporary file could not be created or written
     Incomplete,        // a read failed or timed out before the body ended
     TooSlow,           // the package or signature stopped making progress: see their bodyEnd
@@ -61,7 +62,9 @@ public:
     // working folder. With a package key, the detached signature base URL +
     // file name + ".sig" is fetched first and must verify over the package.
     // Only a plain answer is taken (status 200, one announced length, no
-    // encoding). The package goes to a temporary file of this process's own
+    // encoding); without a package key, only one whose length is announced
+    // (FramedByOneLength): nothing else would tell a cut package from a whole
+    // one. The package goes to a temporary file of this process's own
     // and replaces the file only when the whole, non-empty (and verified) body
     // has arrived; on any failure an existing file stays as it was. Returns 0
     // on success, non-zero on failure; m_outcome says which.

@@ -198,7 +198,7 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
          "Content-Length: 4500, and Content-Length: 9000, not one length"},
         {Package(PO::NotPlainAnswer, "", 0, Answer(200, {"900"}, "gzip")), kProblem, "Content-Encoding: gzip"},
         {Package(PO::Complete, kSignedProgram, 9000, Answer(200, {"9000", "9000"})), kNotice, nullptr},
-        {Package(PO::Complete, kSignedProgram, 9000, Answer(200, {})), kProblem, "the updater installs"},
+        {Package(PO::NotLengthFramed, "", 0, Answer(200, {})), kProblem, "the updater refuses it"},
         {Package(PO::Complete, kSignedProgram, 9000, Answer(200, {}), true), kNotice, "the signature check refuses"},
         // Only a notice: Windows starts an unsigned program, if more warily.
         {Package(PO::Complete, ProgramHead(0, 0), 9000), kNotice, "no Authenticode signature"},

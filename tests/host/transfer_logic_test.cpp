@@ -1,5 +1,6 @@
 // What the transfers take from an answer's head, and their progress floor.
 #include "http_answer.h"
+#include "length_framing.h"
 #include "transfer_bounds.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +36,30 @@ TEST(ContentLength, OnlyOnePlainLengthIsAnnounced)
         AnnouncedLength length = ParseContentLength(c.values);
         EXPECT_EQ(length.value, c.length);
         EXPECT_EQ(length.malformed, c.malformed);
+    }
+}
+
+TEST(LengthFraming, OnlyOnePlainLengthWithoutTransferEncodingFramesTheBody)
+{
+    const struct {
+        std::vector<std::string> values;
+        const char* transferEncoding;
+        bool framed;
+    } cases[] = {
+        {{"9000"}, "", true},
+        {{"0"}, "", true},
+        {{}, "", false},                  // ended by closing the connection
+        {{}, "chunked", false},
+        {{"9000"}, "chunked", false},     // chunked framing overrides the length
+        {{"9000"}, "gzip, chunked", false},
+        {{"9000", "9000"}, "", false},    // not exactly one
+        {{"+9000"}, "", false},
+        {{"9000, 9000"}, "", false},
+        {{std::string(300, '0') + "9000"}, "", true}, // a padded length is still one plain length
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.values) + " " + c.transferEncoding);
+        EXPECT_EQ(FramedByOneLength(c.values, c.transferEncoding), c.framed);
     }
 }
 

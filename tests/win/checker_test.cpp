@@ -289,7 +289,8 @@ const std::vector<Row> kServerRows = {
         Row{"package_content_encoding", kProblem, "", PackageAnswer(200, "Content-Encoding: gzip\r\n"),
             {L"PROBLEM update.exe: the answer has Content-Encoding: gzip, which the updater never asks for"}},
         Row{"package_without_length", kProblem, "", PackageAnswer(200, "Server: old\r\n", false),
-            {L"PROBLEM update.exe: it is served without Content-Length"}},
+            {L"PROBLEM update.exe: it is served without Content-Length, or chunked, so a download cut short would "
+             L"look whole: the updater refuses it"}},
         Row{"signed_package_without_length", kNotice, KeyOption("rsa2048.pub.pem"),
             [](ScriptServer& s) {
                 PackageAnswer(200, "Server: old\r\n", false)(s);

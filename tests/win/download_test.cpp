@@ -109,7 +109,15 @@ std::string SignedPackage()
     return ReadWholeFile(ProgramFolder() + "test_package.exe").value_or("");
 }
 
-enum class Serve { Signature, NoSignature, SignatureError, PackageChanged, SignatureTruncated, SignatureOversized };
+enum class Serve {
+    Signature,
+    PackageChunked, // no length: the signature alone proves the bytes
+    NoSignature,
+    SignatureError,
+    PackageChanged,
+    SignatureTruncated,
+    SignatureOversized,
+};
 
 struct SignedCase {
     const char* name;
@@ -123,6 +131,8 @@ const SignedCase kSignedCases[] = {
     {"rsa2048", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::Signature, DownloadOutcome::Installed},
     {"rsa4096", "rsa4096.pub.pem", "test_package.rsa4096.sig", Serve::Signature, DownloadOutcome::Installed},
     {"ecdsa", "ec256.pub.pem", "test_package.ec256.sig", Serve::Signature, DownloadOutcome::Installed},
+    {"rsa, package chunked", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::PackageChunked,
+     DownloadOutcome::Installed},
     {"rsa, package changed", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::PackageChanged,
      DownloadOutcome::SignatureInvalid},
     {"ecdsa, package changed", "ec256.pub.pem", "test_package.ec256.sig", Serve::PackageChanged,
@@ -152,7 +162,8 @@ TEST_F(DownloadJobTest, SignedPackagesInstallOnlyWhenTheirSignatureVerifies)
         std::string served = package;
         if (c.serve == Serve::PackageChanged)
             served[served.size() / 2] ^= 0x01;
-        ServePackage(served, 3000);
+        server.OnResponse(kPackagePath,
+                          ScriptConnection::Pieces(served, 3000, 0, c.serve == Serve::PackageChunked));
 
         std::string signature = c.signature ? CryptoFile(c.signature) : "";
         if (c.serve == Serve::SignatureTruncated)

@@ -334,6 +334,7 @@ struct UpdateCase {
     bool changePackage;    // one byte of the package changed in transit
     int packageStatus;
     bool installs;
+    bool chunked = false;  // sent without a length: only a signature proves it whole
 };
 
 class UpdateTest : public UpdaterTest, public testing::WithParamInterface<UpdateCase> {};
@@ -347,7 +348,7 @@ TEST_P(UpdateTest, StartsOnlyAWholeVerifiedPackage)
     std::string served = package;
     if (c.changePackage)
         served[served.size() / 2] ^= 0x01;
-    ScriptConnection::Response answer = ScriptConnection::Pieces(served, served.size() / 20 + 1, 100);
+    ScriptConnection::Response answer = ScriptConnection::Pieces(served, served.size() / 20 + 1, 100, c.chunked);
     answer.status = c.packageStatus;
     server->OnResponse(kPackagePath, answer);
     if (c.signature)
@@ -392,7 +393,10 @@ INSTANTIATE_TEST_SUITE_P(
                     UpdateCase{"signed_and_verified", "updater_signed.exe", "test_package.rsa2048.sig", false, 200,
                                true},
                     UpdateCase{"signed_but_changed", "updater_signed.exe", "test_package.rsa2048.sig", true, 200,
-                               false}),
+                               false},
+                    UpdateCase{"chunked", "updater_Orvantis.exe", nullptr, false, 200, false, true},
+                    UpdateCase{"signed_and_chunked", "updater_signed.exe", "test_package.rsa2048.sig", false, 200,
+                               true, true}),
     [](const testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
 
 // Without a server to use, the updater shows 0.00 and the no-news text within
