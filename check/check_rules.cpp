@@ -139,6 +139,14 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
                 " in all) had used up their time before it was due; " + consequence,
             "make the server answer version.dat at once; see its own warning");
         break;
+    case FetchError::UnreadableHeader:
+        Add(warnings, Severity::Problem, file,
+            "a header of the answer for " + fetch.finalUrl +
+                " (its length or encodings) could not be read whole, so the updater refuses the answer; " +
+                consequence,
+            "send plain headers: one short Content-Length, and no Content-Encoding or Transfer-Encoding lists "
+            "that a proxy or CDN rule keeps adding to");
+        break;
     }
     return false;
 }

@@ -19,6 +19,7 @@ enum class FetchError {
     TooManyRedirects,
     HttpStatus,
     NoTimeLeft, // not sent: the start-up's time was used up before it was due
+    UnreadableHeader, // a header of the answer could not be read whole
 };
 
 // A bound of the updater's that ended the reading of a body.

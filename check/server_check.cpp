@@ -57,6 +57,7 @@ FetchFacts FactsOf(const TransferInfo& info, const std::string& requested)
     case TransferError::TooManyRedirects: facts.error = FetchError::TooManyRedirects; break;
     case TransferError::HttpStatus: facts.error = FetchError::HttpStatus; break;
     case TransferError::NoTimeLeft: facts.error = FetchError::NoTimeLeft; break;
+    case TransferError::UnreadableHeader: facts.error = FetchError::UnreadableHeader; break;
     }
     return facts;
 }

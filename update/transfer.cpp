@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "http_answer.h"
@@ -58,28 +59,43 @@ bool IsCertificateError(DWORD error)
 }
 
 // Every value of a header the answer holds, in order; a header sent twice is
-// kept twice.
-std::vector<std::string> HeaderValues(HINTERNET request, DWORD header)
+// kept twice. Each value is read whole, whatever its length: the size is
+// asked first. False when a value the client holds cannot be read whole; a
+// value cut to a buffer, or taken for an absent header, would make a padded
+// Content-Length or a long Content-Encoding look like none.
+bool HeaderValues(HINTERNET request, DWORD header, std::vector<std::string>& values)
 {
-    std::vector<std::string> values;
+    values.clear();
     for (DWORD index = 0;;) {
-        char value[256] = {};
-        DWORD size = sizeof value - 1;
         DWORD before = index;
-        if (!HttpQueryInfoA(request, header, value, &size, &index) || index == before)
-            break;
-        values.emplace_back(value, strnlen(value, sizeof value));
+        DWORD size = 0;
+        if (HttpQueryInfoA(request, header, nullptr, &size, &index))
+            return false;
+        DWORD error = GetLastError();
+        if (error == ERROR_HTTP_HEADER_NOT_FOUND)
+            return true;
+        // Both Windows and Wine give the size with the terminating NUL.
+        if (error != ERROR_INSUFFICIENT_BUFFER || size == 0)
+            return false;
+        std::string value(size, '\0');
+        DWORD length = size;
+        if (!HttpQueryInfoA(request, header, value.data(), &length, &index) || index == before)
+            return false;
+        value.resize(strnlen(value.data(), std::min<size_t>(length, value.size())));
+        values.push_back(std::move(value));
     }
-    return values;
 }
 
-// Every value of a header, joined as one list.
-std::string JoinedValues(HINTERNET request, DWORD header)
+// Every value of a header, joined as one list; false as for HeaderValues.
+bool JoinedValues(HINTERNET request, DWORD header, std::string& joined)
 {
-    std::string joined;
-    for (const std::string& value : HeaderValues(request, header))
+    std::vector<std::string> values;
+    if (!HeaderValues(request, header, values))
+        return false;
+    joined.clear();
+    for (const std::string& value : values)
         joined += (joined.empty() ? "" : ", ") + value;
-    return joined;
+    return true;
 }
 
 bool IsRedirect(DWORD status)
@@ -142,7 +158,8 @@ bool CTransfer::Open(const std::string& url)
             return Fail(TransferError::InsecureRedirect);
         m_info.url = target;
     }
-    ReadBodyHeaders();
+    if (!ReadBodyHeaders())
+        return Fail(TransferError::UnreadableHeader);
     if (m_info.status < 200 || m_info.status > 299)
         return Fail(TransferError::HttpStatus);
     return true;
@@ -223,14 +240,15 @@ bool CTransfer::Read(char* buffer, DWORD size, DWORD* read)
     return true;
 }
 
-void CTransfer::ReadBodyHeaders()
+bool CTransfer::ReadBodyHeaders()
 {
-    m_info.contentLengthHeaders = HeaderValues(m_request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    if (!HeaderValues(m_request.get(), HTTP_QUERY_CONTENT_LENGTH, m_info.contentLengthHeaders))
+        return false;
     AnnouncedLength length = ParseContentLength(m_info.contentLengthHeaders);
     m_info.contentLength = length.value;
     m_info.contentLengthMalformed = length.malformed;
-    m_info.contentEncoding = JoinedValues(m_request.get(), HTTP_QUERY_CONTENT_ENCODING);
-    m_info.transferEncoding = JoinedValues(m_request.get(), HTTP_QUERY_TRANSFER_ENCODING);
+    return JoinedValues(m_request.get(), HTTP_QUERY_CONTENT_ENCODING, m_info.contentEncoding) &&
+           JoinedValues(m_request.get(), HTTP_QUERY_TRANSFER_ENCODING, m_info.transferEncoding);
 }
 
 AnswerFault DownloadAnswerFault(const TransferInfo& info)

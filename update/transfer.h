@@ -34,6 +34,7 @@ enum class TransferError {
     TooManyRedirects, // more than 10 redirects, as a redirect loop gives
     HttpStatus,       // the server answered with a status other than 2xx
     NoTimeLeft,       // not sent: the time for it was used up before it was due
+    UnreadableHeader, // a header of the answer could not be read whole
 };
 
 // How the reading of a body ended.
@@ -93,7 +94,8 @@ public:
     // Sends the request. False when the URL is longer than 255 characters or
     // not an HTTP URL, the server cannot be reached or does not answer in
     // time, its certificate is rejected, it redirects from https to plain
-    // http or more than 10 times, or it answers with a status other than 2xx.
+    // http or more than 10 times, it answers with a status other than 2xx, or
+    // a header of its answer cannot be read whole.
     bool Open(const std::string& url);
 
     const TransferInfo& Info() const { return m_info; }
@@ -114,8 +116,9 @@ private:
     // following a redirect.
     bool Send(const std::string& url);
     bool Fail(TransferError error, DWORD systemError = 0);
-    // Takes the length and encoding of the body from the answer's head.
-    void ReadBodyHeaders();
+    // Takes the length and encodings of the body from the answer's head;
+    // false when one of them cannot be read whole.
+    bool ReadBodyHeaders();
 
     TransferInfo m_info;
     // Closed in reverse order: request, connection, Internet handle.

@@ -45,6 +45,23 @@ const std::string kPackage = PackageBytes(300 * 1024 + 17, 1);
 // A body that is a version file, news and the start of a package at once.
 const std::string kWholeBody = "version=1,5; MZ, and the rest.";
 const std::string kHalfBody = kWholeBody.substr(0, 15);
+// A version file, news and a package of realistic size at once.
+const std::string kLongBody = "version=1,5; " + kPackage;
+const size_t kCutAt60Percent = kLongBody.size() * 6 / 10;
+
+// Header values longer than any fixed buffer would hold.
+std::string PaddedLength(size_t length)
+{
+    std::string digits = std::to_string(length);
+    return std::string(300 - digits.size(), '0') + digits;
+}
+std::string LongEncodingList()
+{
+    std::string list = "gzip";
+    while (list.size() < 300)
+        list += ", identity";
+    return list;
+}
 
 ScriptServer::Handler Raw(std::string bytes)
 {
@@ -219,6 +236,16 @@ INSTANTIATE_TEST_SUITE_P(
         ServerCase{"content_length_twice_in_one_line_cut_at_60_percent",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 30, 30\r\n\r\n" + kWholeBody.substr(0, 18))),
                    1005, kWholeBody.substr(0, 18), std::nullopt},
+        // Values past 255 characters are read whole: the length is checked,
+        // the encoding seen.
+        ServerCase{"content_length_of_300_characters_cut_at_60_percent",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: " + PaddedLength(kLongBody.size()) + "\r\n\r\n" +
+                                 kLongBody.substr(0, kCutAt60Percent))),
+                   1005, kLongBody.substr(0, kCutAt60Percent), std::nullopt},
+        ServerCase{"content_encoding_of_300_characters",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Encoding: " + LongEncodingList() +
+                                 "\r\nContent-Length: " + std::to_string(kLongBody.size()) + "\r\n\r\n" + kLongBody)),
+                   1005, kLongBody, std::nullopt},
         // Not asked for, and not decoded: the bytes are not the file.
         ServerCase{"unasked_content_encoding",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 15\r\n\r\n" +
