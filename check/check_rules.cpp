@@ -147,6 +147,20 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
             "send plain headers: one short Content-Length, and no Content-Encoding or Transfer-Encoding lists "
             "that a proxy or CDN rule keeps adding to");
         break;
+    case FetchError::TimeUp:
+        Add(warnings, Severity::Problem, file,
+            "no answer began before the updater's start-up time (" + Seconds(kStartupFetchTime) +
+                " in all) was up: its redirects and waits count against it, the last request to " + fetch.finalUrl +
+                "; " + consequence,
+            "serve the file at once from the update directory, without redirects");
+        break;
+    case FetchError::TooSlow:
+        Add(warnings, Severity::Problem, file,
+            "no answer began within " + Seconds(kProgressWindow) +
+                ": its redirects and waits count against the updater's download floor, the last request to " +
+                fetch.finalUrl + "; " + consequence,
+            "serve the file at once from the update directory, without redirects");
+        break;
     }
     return false;
 }

@@ -20,6 +20,8 @@ enum class FetchError {
     HttpStatus,
     NoTimeLeft, // not sent: the start-up's time was used up before it was due
     UnreadableHeader, // a header of the answer could not be read whole
+    TimeUp,  // a start-up fetch's time was up before its answer began (redirects count)
+    TooSlow, // a download's answer did not begin within the progress floor's window
 };
 
 // A bound of the updater's that ended the reading of a body.

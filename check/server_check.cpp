@@ -58,6 +58,8 @@ FetchFacts FactsOf(const TransferInfo& info, const std::string& requested)
     case TransferError::HttpStatus: facts.error = FetchError::HttpStatus; break;
     case TransferError::NoTimeLeft: facts.error = FetchError::NoTimeLeft; break;
     case TransferError::UnreadableHeader: facts.error = FetchError::UnreadableHeader; break;
+    case TransferError::TimeUp: facts.error = FetchError::TimeUp; break;
+    case TransferError::TooSlow: facts.error = FetchError::TooSlow; break;
     }
     return facts;
 }
@@ -189,7 +191,8 @@ PackageOutcome PackageOutcomeOf(DownloadOutcome outcome)
 
 SignatureState SignatureStateOf(DownloadOutcome outcome, const TransferInfo& signature)
 {
-    if (outcome == DownloadOutcome::TooSlow && signature.bodyEnd == BodyEnd::TooSlow)
+    if (outcome == DownloadOutcome::TooSlow &&
+        (signature.bodyEnd == BodyEnd::TooSlow || signature.error == TransferError::TooSlow))
         return SignatureState::TooSlow;
     switch (outcome) {
     case DownloadOutcome::SignatureMissing: return SignatureState::Missing;

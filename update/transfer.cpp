@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "http_answer.h"
-#include "transfer_bounds.h"
 
 namespace {
 
@@ -120,10 +119,13 @@ std::string RedirectTarget(HINTERNET request, const std::string& from)
 
 } // namespace
 
-bool CTransfer::Open(const std::string& url)
+bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
 {
     m_info = TransferInfo();
     m_info.url = url;
+    m_start = Clock::now();
+    m_floor = CProgressFloor();
+    m_floor.Holds(0, Clock::duration::zero());
     // However Open ends.
     struct AnswerClock {
         TransferInfo& info;
@@ -137,6 +139,15 @@ bool CTransfer::Open(const std::string& url)
     // redirect to the same address without end, and follows one from https to
     // plain http silently. Both are refused the same way on every Windows.
     for (int redirects = 0;; ++redirects) {
+        // Between two requests: a chain of slow redirects ends at the same
+        // bounds as a slow body.
+        if (redirects > 0) {
+            const Clock::time_point now = Clock::now();
+            if (limits.deadline && now >= *limits.deadline)
+                return Fail(TransferError::TimeUp);
+            if (limits.progressFloor && !m_floor.Holds(0, now - m_start))
+                return Fail(TransferError::TooSlow);
+        }
         if (!Send(m_info.url))
             return false;
         if (!HasHeaderLines(m_request.get()))
@@ -266,7 +277,6 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
                             const ReadLimits& limits)
 {
     const Clock::time_point start = Clock::now();
-    CProgressFloor floor;
     std::vector<char> buffer(kChunkSize);
     auto end = [this, start](BodyEnd how) {
         m_info.bodyTime = Clock::now() - start;
@@ -279,7 +289,7 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
         const Clock::time_point now = Clock::now();
         if (limits.deadline && now >= *limits.deadline)
             return end(BodyEnd::TimeUp);
-        if (limits.progressFloor && !floor.Holds(m_info.bodyBytes, now - start))
+        if (limits.progressFloor && !m_floor.Holds(m_info.bodyBytes, now - m_start))
             return end(BodyEnd::TooSlow);
         DWORD read = 0;
         if (!Read(buffer.data(), kChunkSize, &read))

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "transfer_bounds.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -35,6 +37,8 @@ enum class TransferError {
     HttpStatus,       // the server answered with a status other than 2xx
     NoTimeLeft,       // not sent: the time for it was used up before it was due
     UnreadableHeader, // a header of the answer could not be read whole
+    TimeUp,           // the transfer's deadline passed before its answer began (redirects and waits count)
+    TooSlow,          // no answer began in the progress floor's window (redirects and waits count)
 };
 
 // How the reading of a body ended.
@@ -95,8 +99,10 @@ public:
     // not an HTTP URL, the server cannot be reached or does not answer in
     // time, its certificate is rejected, it redirects from https to plain
     // http or more than 10 times, it answers with a status other than 2xx, or
-    // a header of its answer cannot be read whole.
-    bool Open(const std::string& url);
+    // a header of its answer cannot be read whole, or limits end it between
+    // two requests: every redirect and every wait counts against the same
+    // deadline and progress floor as the body (TimeUp, TooSlow).
+    bool Open(const std::string& url, const ReadLimits& limits = {});
 
     const TransferInfo& Info() const { return m_info; }
 
@@ -108,7 +114,7 @@ public:
     using Clock = TransferClock;
     // Reads the body in chunks of at most 1024 bytes and hands each chunk,
     // exactly as read, to consume, which returns false to stop. Records how
-    // it ended in Info().
+    // it ended in Info(). The progress floor counts from the start of Open.
     BodyEnd ReadBody(const std::function<bool(const char* data, DWORD size)>& consume, const ReadLimits& limits = {});
 
 private:
@@ -126,4 +132,6 @@ private:
     InternetHandle m_connection;
     InternetHandle m_request;
     DWORD m_available = 0; // bytes the client holds that are not read yet
+    Clock::time_point m_start; // of Open: the first request
+    CProgressFloor m_floor;
 };

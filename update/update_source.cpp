@@ -19,8 +19,10 @@ constexpr char kNoNews[] = "ニュースはありません";
 std::optional<DownloadOutcome> FetchSignature(const std::string& url, TransferInfo& info, std::string& signature)
 {
     CTransfer transfer;
-    bool opened = transfer.Open(url);
+    bool opened = transfer.Open(url, ReadLimits{std::nullopt, true});
     info = transfer.Info();
+    if (info.error == TransferError::TooSlow)
+        return DownloadOutcome::TooSlow;
     if (!opened)
         return DownloadOutcome::SignatureMissing;
     if (DownloadAnswerFault(info) != AnswerFault::None)
@@ -61,7 +63,7 @@ std::string FetchNews(const CUpdateSource& source, TransferInfo* info, CTransfer
         return kNoNews;
     }
     CTransfer transfer;
-    bool opened = transfer.Open(source.m_strBaseUrl + kNewsFile);
+    bool opened = transfer.Open(source.m_strBaseUrl + kNewsFile, ReadLimits{until});
     if (info)
         *info = transfer.Info();
     if (!opened)
@@ -118,8 +120,10 @@ DownloadOutcome CDownloadJob::Download()
     }
 
     CTransfer transfer;
-    bool opened = transfer.Open(url);
+    bool opened = transfer.Open(url, ReadLimits{std::nullopt, true});
     m_packageTransfer = transfer.Info();
+    if (m_packageTransfer.error == TransferError::TooSlow)
+        return DownloadOutcome::TooSlow;
     if (!opened)
         return DownloadOutcome::TransferFailed;
     if (DownloadAnswerFault(m_packageTransfer) != AnswerFault::None)

@@ -40,7 +40,8 @@ enum class DownloadOutcome {
     NotLengthFramed,   // unsigned: no one plain Content-Length (chunked, or ended by closing), so a cut would look whole
     CannotWrite,       // the temporary file could not be created or written
     Incomplete,        // a read failed or timed out before the body ended
-    TooSlow,           // the package or signature stopped making progress: see their bodyEnd
+    TooSlow,           // the package or signature stopped making progress: see their bodyEnd, or error
+                       // (TransferError::TooSlow: no answer began in time)
     Empty,             // the body was empty
     SizeMismatch,      // the body's size differs from the announced Content-Length
     SignatureMissing,  // the signature could not be fetched: see m_signatureTransfer

@@ -20,7 +20,7 @@ int CVersionInfo::FetchLatest(std::string url, Fetch* fetch, CTransfer::Clock::t
     // ends the text.
     constexpr size_t kMaxBody = 255;
     CTransfer transfer;
-    bool opened = transfer.Open(url);
+    bool opened = transfer.Open(url, ReadLimits{until});
     if (fetch)
         *fetch = Fetch{transfer.Info(), false, {}};
     if (!opened)

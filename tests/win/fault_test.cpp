@@ -305,6 +305,25 @@ INSTANTIATE_TEST_SUITE_P(
                        s.OnFile("/moved/update.exe", kPackage);
                    },
                    1007, "moved news", kPackage, 6},
+        // Each hop's head arrives whole after 3.5 s, so no wait is a drip:
+        // the hops count against the start-up's 10 s and the download's
+        // floor (nothing in 30 s), and the next request is not sent.
+        ServerCase{"nine_redirects_each_after_3_5_s",
+                   [](ScriptServer& s) {
+                       for (const std::string& path : kPaths) {
+                           for (int hop = 0; hop < 9; ++hop) {
+                               s.On(path + std::string(hop, '+'),
+                                    [next = path + std::string(hop + 1, '+')](ScriptConnection& c,
+                                                                              const HttpRequest& r) {
+                                        c.Pause(3500);
+                                        RedirectTo(next)(c, r);
+                                    });
+                           }
+                           s.OnFile(path + std::string(9, '+'), kWholeBody);
+                       }
+                   },
+                   0, kNoNews, std::nullopt, 3 + 3 + 9, Where::Server, std::string::npos, {10, 10, 30},
+                   {12.5, 12.5, 34}},
         ServerCase{"redirect_to_missing_file", AllAnswer(RedirectTo("/nowhere/file")), 0, kNoNews, std::nullopt, 6},
         // Wine's client would follow this without end.
         ServerCase{"redirect_loop",

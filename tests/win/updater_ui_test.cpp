@@ -200,6 +200,32 @@ TEST_F(UpdaterTest, WindowShowsWhileTheNewsDrips)
     EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
 }
 
+// News behind eight redirects, each after 3.5 s: the hops count against the
+// same start-up time, and the window shows when it is up, without the news.
+TEST_F(UpdaterTest, WindowShowsWhileTheNewsRedirects)
+{
+    InstallGame();
+    for (int hop = 0; hop < 8; ++hop) {
+        server->On(kNewsPath + std::string(hop, '+'),
+                   [next = kNewsPath + std::string(hop + 1, '+')](ScriptConnection& c, const HttpRequest&) {
+                       c.Pause(3500);
+                       ScriptConnection::Response response;
+                       response.status = 302;
+                       response.extraHeaders = "Location: " + next + "\r\n";
+                       c.Respond(response);
+                   });
+    }
+    server->OnFile(kNewsPath + std::string(8, '+'), kNews);
+    const ULONGLONG start = GetTickCount64();
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    const ULONGLONG shownAfter = GetTickCount64() - start;
+    EXPECT_GE(shownAfter, 9000u);
+    EXPECT_LT(shownAfter, 20000u);
+    EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"ニュースはありません");
+    EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  1.05");
+}
+
 TEST_F(UpdaterTest, ShowsWholeNewsUpToTheCap)
 {
     InstallGame();
