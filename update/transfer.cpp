@@ -11,6 +11,7 @@ namespace {
 
 constexpr char kAgent[] = "update_harun_tesly";
 constexpr DWORD kReceiveTimeoutMs = 5000;
+constexpr std::chrono::milliseconds kReceiveTimeout{kReceiveTimeoutMs};
 // URLs have always been copied into a 256-byte buffer.
 constexpr size_t kMaxUrlLength = 255;
 constexpr DWORD kChunkSize = 1024;
@@ -55,6 +56,13 @@ bool IsCertificateError(DWORD error)
     default:
         return false;
     }
+}
+
+// The errors of a request whose connection ended before any byte of an
+// answer: reset, or aborted (Wine reports a reset so).
+bool AnswerNeverBegan(DWORD error)
+{
+    return error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_INTERNET_CONNECTION_ABORTED;
 }
 
 // Every value of a header the answer holds, in order; a header sent twice is
@@ -138,18 +146,33 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
     // Redirects are followed here rather than by the client: Wine's follows a
     // redirect to the same address without end, and follows one from https to
     // plain http silently. Both are refused the same way on every Windows.
-    for (int redirects = 0;; ++redirects) {
-        // Between two requests: a chain of slow redirects ends at the same
-        // bounds as a slow body.
-        if (redirects > 0) {
+    bool retried = false;
+    for (int redirects = 0, sent = 0;; ++sent) {
+        // Between two requests: a chain of slow redirects, or a retry, ends
+        // at the same bounds as a slow body.
+        if (sent > 0) {
             const Clock::time_point now = Clock::now();
             if (limits.deadline && now >= *limits.deadline)
                 return Fail(TransferError::TimeUp);
             if (limits.progressFloor && !m_floor.Holds(0, now - m_start))
                 return Fail(TransferError::TooSlow);
         }
-        if (!Send(m_info.url))
+        const Clock::time_point sentAt = Clock::now();
+        if (!Send(m_info.url)) {
+            // The connection was dropped before any byte of the answer came,
+            // as a kept-alive connection is when the server's (or a load
+            // balancer's) idle timeout strikes just as the request goes out.
+            // The dropped connection has left the client's pool, so the GET
+            // goes once more on a fresh one. Once any byte arrived the client
+            // reports an answer, or a failed read, and nothing is sent again.
+            // Wine reports the receive timeout with the same error as a
+            // drop: a request that waited that long met a silent server.
+            if (!retried && AnswerNeverBegan(m_info.systemError) && Clock::now() - sentAt < kReceiveTimeout) {
+                retried = true;
+                continue;
+            }
             return false;
+        }
         if (!HasHeaderLines(m_request.get()))
             return Fail(TransferError::Unreachable);
         DWORD status = 0;
@@ -168,6 +191,7 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
         if (fromSecure && !toSecure)
             return Fail(TransferError::InsecureRedirect);
         m_info.url = target;
+        ++redirects;
     }
     if (!ReadBodyHeaders())
         return Fail(TransferError::UnreadableHeader);

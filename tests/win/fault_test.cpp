@@ -68,6 +68,21 @@ ScriptServer::Handler Raw(std::string bytes)
     return [bytes](ScriptConnection& c, const HttpRequest&) { c.Send(bytes); };
 }
 
+// The file, on a connection kept alive; the next request sent on it is
+// dropped unanswered, as by a load balancer whose idle timeout strikes just
+// as it arrives.
+ScriptServer::Handler KeptAliveThenDropped(std::string body, bool reset)
+{
+    return [body, reset](ScriptConnection& c, const HttpRequest&) {
+        ScriptConnection::Response response;
+        response.body = body;
+        response.keepAlive = true;
+        c.Respond(response);
+        if (c.NextRequest() && reset)
+            c.Reset();
+    };
+}
+
 ScriptServer::Handler RedirectTo(const std::string& location)
 {
     return [location](ScriptConnection& c, const HttpRequest&) {
@@ -324,6 +339,24 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    0, kNoNews, std::nullopt, 3 + 3 + 9, Where::Server, std::string::npos, {10, 10, 30},
                    {12.5, 12.5, 34}},
+        // Each next request goes out on the connection kept alive, and is
+        // dropped, by a reset or a close: sent once more on a fresh
+        // connection, it is answered.
+        ServerCase{"kept_alive_connection_dropped_as_the_next_request_arrives",
+                   [](ScriptServer& s) {
+                       s.On(kVersionPath, KeptAliveThenDropped("version=1,7;", true));
+                       s.On(kNewsPath, KeptAliveThenDropped(kNews, false));
+                       s.OnFile(kPackagePath, kPackage);
+                   },
+                   1007, kNews, kPackage, 5},
+        // Once a byte of the answer came, nothing is sent again.
+        ServerCase{"status_line_then_reset",
+                   AllAnswer([](ScriptConnection& c, const HttpRequest&) {
+                       c.Send("HTTP/1.1 200 OK\r\nContent-Le");
+                       c.Pause(200);
+                       c.Reset();
+                   }),
+                   0, kNoNews, std::nullopt},
         ServerCase{"redirect_to_missing_file", AllAnswer(RedirectTo("/nowhere/file")), 0, kNoNews, std::nullopt, 6},
         // Wine's client would follow this without end.
         ServerCase{"redirect_loop",
