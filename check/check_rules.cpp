@@ -149,17 +149,19 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
         break;
     case FetchError::TimeUp:
         Add(warnings, Severity::Problem, file,
-            "no answer began before the updater's start-up time (" + Seconds(kStartupFetchTime) +
-                " in all) was up: its redirects and waits count against it, the last request to " + fetch.finalUrl +
-                "; " + consequence,
-            "serve the file at once from the update directory, without redirects");
+            "no whole answer head came before the updater's start-up time (" + Seconds(kStartupFetchTime) +
+                " in all) was up: a head sent slowly, redirects and waits all count against it; the last request "
+                "went to " + fetch.finalUrl + "; " + consequence,
+            "serve the file at once from the update directory, without redirects, and check for a proxy that "
+            "holds back the head");
         break;
     case FetchError::TooSlow:
         Add(warnings, Severity::Problem, file,
-            "no answer began within " + Seconds(kProgressWindow) +
-                ": its redirects and waits count against the updater's download floor, the last request to " +
-                fetch.finalUrl + "; " + consequence,
-            "serve the file at once from the update directory, without redirects");
+            "no whole answer head came within " + Seconds(kProgressWindow) +
+                ": a head sent slowly, redirects and waits all count against the updater's download floor; the "
+                "last request went to " + fetch.finalUrl + "; " + consequence,
+            "serve the file at once from the update directory, without redirects, and check for a proxy that "
+            "holds back the head");
         break;
     }
     return false;

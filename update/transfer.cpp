@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "async_request.h"
 #include "http_answer.h"
 
 namespace {
@@ -140,8 +141,17 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
         const Clock::time_point start = Clock::now();
         ~AnswerClock() { info.answerTime = Clock::now() - start; }
     } answerClock{m_info};
-    m_internet.reset(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    // Asynchronous: the client waits for the server on threads of its own,
+    // and this thread waits for it with a deadline (CAsyncRequest).
+    m_internet.reset(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, INTERNET_FLAG_ASYNC));
     SetReceiveTimeout(m_internet.get());
+    CAsyncRequest::Attach(m_internet.get());
+    // The head of every answer, redirects' included, arrives by the
+    // transfer's deadline, or, for a download, within the progress floor's
+    // window from the first request: no byte of the body can come sooner.
+    HeadBound headBound{m_start + kProgressWindow, TransferError::TooSlow};
+    if (limits.deadline && *limits.deadline < headBound.at)
+        headBound = HeadBound{*limits.deadline, TransferError::TimeUp};
 
     // Redirects are followed here rather than by the client: Wine's follows a
     // redirect to the same address without end, and follows one from https to
@@ -158,7 +168,7 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
                 return Fail(TransferError::TooSlow);
         }
         const Clock::time_point sentAt = Clock::now();
-        if (!Send(m_info.url)) {
+        if (!Send(m_info.url, headBound)) {
             // The connection was dropped before any byte of the answer came,
             // as a kept-alive connection is when the server's (or a load
             // balancer's) idle timeout strikes just as the request goes out.
@@ -173,15 +183,15 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
             }
             return false;
         }
-        if (!HasHeaderLines(m_request.get()))
+        if (!HasHeaderLines(m_request.Get()))
             return Fail(TransferError::Unreachable);
         DWORD status = 0;
         DWORD size = sizeof status;
-        if (!HttpQueryInfoA(m_request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+        if (!HttpQueryInfoA(m_request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                             &size, nullptr))
             return Fail(TransferError::Unreachable);
         m_info.status = status;
-        std::string target = IsRedirect(status) ? RedirectTarget(m_request.get(), m_info.url) : "";
+        std::string target = IsRedirect(status) ? RedirectTarget(m_request.Get(), m_info.url) : "";
         if (target.empty())
             break;
         if (redirects == kMaxRedirects)
@@ -200,9 +210,9 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
     return true;
 }
 
-bool CTransfer::Send(const std::string& url)
+bool CTransfer::Send(const std::string& url, const HeadBound& headBound)
 {
-    m_request.reset();
+    m_request.Close();
     m_connection.reset();
     m_available = 0;
     if (url.size() > kMaxUrlLength)
@@ -233,19 +243,26 @@ bool CTransfer::Send(const std::string& url)
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
     std::string object = std::string(path) + extra;
-    m_request.reset(HttpOpenRequestA(m_connection.get(), "GET", object.c_str(), nullptr, nullptr,
-                                     nullptr, flags, 0));
-    if (!m_request)
+    if (!m_request.Open(m_connection.get(), object.c_str(), flags))
         return Fail(TransferError::Unreachable, GetLastError());
     // Wine's client does not carry the Internet handle's receive timeout over
-    // to requests; set on the request it bounds every wait for the server.
-    SetReceiveTimeout(m_request.get());
-    if (!HttpSendRequestA(m_request.get(), nullptr, 0, nullptr, 0)) {
-        DWORD error = GetLastError();
-        return Fail(IsCertificateError(error) ? TransferError::Certificate : TransferError::Unreachable,
-                    error);
+    // to requests; set on the request it bounds every wait for the server
+    // that falls silent.
+    SetReceiveTimeout(m_request.Get());
+    // A server that sends its head a byte at a time is never silent: the wait
+    // for the head ends at the transfer's bound.
+    const Clock::time_point now = Clock::now();
+    DWORD error = 0;
+    switch (m_request.Send(now < headBound.at ? static_cast<DWORD>((headBound.at - now).count()) : 0, &error)) {
+    case CAsyncRequest::Outcome::Done:
+        return true;
+    case CAsyncRequest::Outcome::TimeUp:
+        m_request.Close();
+        return Fail(headBound.error);
+    case CAsyncRequest::Outcome::Failed:
+        break;
     }
-    return true;
+    return Fail(IsCertificateError(error) ? TransferError::Certificate : TransferError::Unreachable, error);
 }
 
 bool CTransfer::Fail(TransferError error, DWORD systemError)
@@ -264,12 +281,16 @@ bool CTransfer::Read(char* buffer, DWORD size, DWORD* read)
     // server that sends a byte at a time keeps it waiting for ever. Asking
     // first how much has arrived waits only for the next byte, or for the
     // receive timeout, and the read of that much returns at once. 0 bytes
-    // available with success is the end of the body.
-    if (m_available == 0 && !InternetQueryDataAvailable(m_request.get(), &m_available, 0, 0))
+    // available with success is the end of the body. Each wait ends at the
+    // reading's bound at the latest.
+    const Clock::time_point now = Clock::now();
+    const DWORD waitMs = now < m_readUntil ? static_cast<DWORD>((m_readUntil - now).count()) : 0;
+    DWORD error = 0;
+    if (m_available == 0 && m_request.QueryAvailable(waitMs, &m_available, &error) != CAsyncRequest::Outcome::Done)
         return false;
     if (m_available == 0)
         return true;
-    if (!InternetReadFile(m_request.get(), buffer, std::min(m_available, size), read))
+    if (m_request.Read(buffer, std::min(m_available, size), read, waitMs, &error) != CAsyncRequest::Outcome::Done)
         return false;
     m_available -= std::min(m_available, *read);
     return true;
@@ -277,13 +298,13 @@ bool CTransfer::Read(char* buffer, DWORD size, DWORD* read)
 
 bool CTransfer::ReadBodyHeaders()
 {
-    if (!HeaderValues(m_request.get(), HTTP_QUERY_CONTENT_LENGTH, m_info.contentLengthHeaders))
+    if (!HeaderValues(m_request.Get(), HTTP_QUERY_CONTENT_LENGTH, m_info.contentLengthHeaders))
         return false;
     AnnouncedLength length = ParseContentLength(m_info.contentLengthHeaders);
     m_info.contentLength = length.value;
     m_info.contentLengthMalformed = length.malformed;
-    return JoinedValues(m_request.get(), HTTP_QUERY_CONTENT_ENCODING, m_info.contentEncoding) &&
-           JoinedValues(m_request.get(), HTTP_QUERY_TRANSFER_ENCODING, m_info.transferEncoding);
+    return JoinedValues(m_request.Get(), HTTP_QUERY_CONTENT_ENCODING, m_info.contentEncoding) &&
+           JoinedValues(m_request.Get(), HTTP_QUERY_TRANSFER_ENCODING, m_info.transferEncoding);
 }
 
 AnswerFault DownloadAnswerFault(const TransferInfo& info)
@@ -307,6 +328,8 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
         return m_info.bodyEnd = how;
     };
     m_info.bodyBytes = 0;
+    // Without a deadline a wait ends at the receive timeout, and, should the
+    // client not end it, after twice that.
     for (;;) {
         // Checked between reads: each read waits at most for the next byte,
         // or the receive timeout.
@@ -315,9 +338,13 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
             return end(BodyEnd::TimeUp);
         if (limits.progressFloor && !m_floor.Holds(m_info.bodyBytes, now - m_start))
             return end(BodyEnd::TooSlow);
+        m_readUntil = limits.deadline ? *limits.deadline : now + 2 * kReceiveTimeout;
         DWORD read = 0;
-        if (!Read(buffer.data(), kChunkSize, &read))
+        if (!Read(buffer.data(), kChunkSize, &read)) {
+            if (limits.deadline && Clock::now() >= *limits.deadline)
+                return end(BodyEnd::TimeUp);
             return end(BodyEnd::Failed);
+        }
         if (read == 0)
             return end(BodyEnd::Complete);
         m_info.bodyBytes += read;

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "async_request.h"
 #include "transfer_bounds.h"
 
 #include <chrono>
@@ -118,9 +119,14 @@ public:
     BodyEnd ReadBody(const std::function<bool(const char* data, DWORD size)>& consume, const ReadLimits& limits = {});
 
 private:
+    // When the head of an answer must have arrived, and the error if not.
+    struct HeadBound {
+        Clock::time_point at;
+        TransferError error;
+    };
     // Opens the connection and sends the request for one address, without
     // following a redirect.
-    bool Send(const std::string& url);
+    bool Send(const std::string& url, const HeadBound& headBound);
     bool Fail(TransferError error, DWORD systemError = 0);
     // Takes the length and encodings of the body from the answer's head;
     // false when one of them cannot be read whole.
@@ -130,8 +136,9 @@ private:
     // Closed in reverse order: request, connection, Internet handle.
     InternetHandle m_internet;
     InternetHandle m_connection;
-    InternetHandle m_request;
+    CAsyncRequest m_request;
     DWORD m_available = 0; // bytes the client holds that are not read yet
+    Clock::time_point m_readUntil; // the bound of the reads of the body
     Clock::time_point m_start; // of Open: the first request
     CProgressFloor m_floor;
 };

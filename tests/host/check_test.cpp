@@ -156,8 +156,8 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         {Version("vers", Bounded(BodyBound::TimeUp, 4, 3.01)), kProblem, "after 4 bytes in 3.01 s (it reads version"},
         {News("\x82\xa8\x92", Bounded(BodyBound::TimeUp, 3, 9.5)), kProblem, "after 3 bytes in 9.50 s (the start-up"},
         {News("", Fetch({}, FE::NoTimeLeft)), kProblem, "had used up their time"},
-        {News("", Fetch({}, FE::TimeUp)), kProblem, "no answer began before the updater's start-up time (10 s in all) was up"},
-        {Package(PO::TooSlow, "", 0, Fetch({}, FE::TooSlow)), kProblem, "no answer began within 30 s"},
+        {News("", Fetch({}, FE::TimeUp)), kProblem, "no whole answer head came before the updater's start-up time (10 s in all)"},
+        {Package(PO::TooSlow, "", 0, Fetch({}, FE::TooSlow)), kProblem, "no whole answer head came within 30 s"},
         {News("", Fetch({}, FE::UnreadableHeader)), kProblem, "could not be read whole"},
         // The plain form, as far as it bends: a line end after it.
         {Version("version=1,5;\r\n"), kNotice, nullptr},

@@ -311,6 +311,21 @@ const std::vector<Row> kServerRows = {
              L"(it reads version.dat for at most 3 s, so that its window shows); players see 0.00",
              L"PROBLEM text.txt: the body came too slowly", L"players see only that part of the news",
              L"PROBLEM update.exe: it came too slowly: fewer than 32,768 bytes arrived in 30 s"}},
+        // Heads a byte a second: the same bounds, reported as heads that never came whole.
+        Row{"dripping_heads", kProblem, "",
+            [](ScriptServer& s) {
+                for (const std::string& path : {kVersionPath, kPackagePath}) {
+                    s.On(path, [](ScriptConnection& c, const HttpRequest&) {
+                        for (char byte : std::string("HTTP/1.1 200 OK\r\nX-Padding: ") + std::string(100, 'p')) {
+                            if (!c.Send(std::string(1, byte)))
+                                return;
+                            c.Pause(1000);
+                        }
+                    });
+                }
+            },
+            {L"PROBLEM version.dat: no whole answer head came before the updater's start-up time (10 s in all)",
+             L"PROBLEM update.exe: no whole answer head came within 30 s"}},
         Row{"package_not_downloaded", kClean, KeyOption("rsa2048.pub.pem") + "--no-package ",
             File(kPackagePath, "", 404),
             {L"not downloaded (--no-package)", L"update.exe and update.exe.sig were not checked (--no-package)\n"}},

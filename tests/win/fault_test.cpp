@@ -299,6 +299,20 @@ INSTANTIATE_TEST_SUITE_P(
                        s.OnResponse(kPackagePath, ScriptConnection::Pieces(kPackage.substr(0, 200000), 1, 1000));
                    },
                    0, kNews, std::nullopt, 3, Where::Server, 8, {2.9, 9.9, 29.9}, {5, 12, 35}},
+        // Status line and headers a byte a second, never silent: the head
+        // is waited for until the start-up's 10 s are up, and for a download
+        // until the floor's 30 s pass without a byte of the body.
+        ServerCase{"dripping_heads",
+                   AllAnswer([](ScriptConnection& c, const HttpRequest&) {
+                       const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nX-Padding: " +
+                                                std::string(100, 'p') + "\r\n\r\nversion=1,5;";
+                       for (char byte : head) {
+                           if (!c.Send(std::string(1, byte)))
+                               return;
+                           c.Pause(1000);
+                       }
+                   }),
+                   0, kNoNews, std::nullopt, 3, Where::Server, std::string::npos, {9.9, 9.9, 29.9}, {11, 11, 31}},
         // A server that stops sending: each transfer gives up after the 5 s
         // receive timeout, the news keeping the reads completed before the stall.
         ServerCase{"stall_before_the_headers",
@@ -322,7 +336,8 @@ INSTANTIATE_TEST_SUITE_P(
                    1007, "moved news", kPackage, 6},
         // Each hop's head arrives whole after 3.5 s, so no wait is a drip:
         // the hops count against the start-up's 10 s and the download's
-        // floor (nothing in 30 s), and the next request is not sent.
+        // floor (nothing in 30 s); the wait for the hop that would end past
+        // them ends at them.
         ServerCase{"nine_redirects_each_after_3_5_s",
                    [](ScriptServer& s) {
                        for (const std::string& path : kPaths) {
@@ -337,7 +352,7 @@ INSTANTIATE_TEST_SUITE_P(
                            s.OnFile(path + std::string(9, '+'), kWholeBody);
                        }
                    },
-                   0, kNoNews, std::nullopt, 3 + 3 + 9, Where::Server, std::string::npos, {10, 10, 30},
+                   0, kNoNews, std::nullopt, 3 + 3 + 9, Where::Server, std::string::npos, {9.9, 9.9, 29.9},
                    {12.5, 12.5, 34}},
         // Each next request goes out on the connection kept alive, and is
         // dropped, by a reset or a close: sent once more on a fresh
