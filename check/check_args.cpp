@@ -25,10 +25,11 @@ ParsedArguments ParseCheckArguments(const std::vector<std::string>& args)
             options.help = true;
         } else if (arg == "--no-package") {
             options.package = false;
-        } else if (arg == "--game" || arg == "--new-game" || arg == "--key") {
+        } else if (arg == "--game" || arg == "--new-game" || arg == "--key" || arg == "--package") {
             std::optional<std::string>& value = arg == "--game"       ? options.game
                                                 : arg == "--new-game" ? options.newGame
-                                                                      : options.keyFile;
+                                                : arg == "--key"      ? options.keyFile
+                                                                      : options.packageCopy;
             if (value)
                 return Error(arg + " is given twice");
             if (i + 1 >= args.size() || args[i + 1].empty())
@@ -47,5 +48,7 @@ ParsedArguments ParseCheckArguments(const std::vector<std::string>& args)
             options.url = arg;
         }
     }
+    if (options.packageCopy && !options.package)
+        return Error("--package and --no-package exclude each other");
     return ParsedArguments{options, {}};
 }

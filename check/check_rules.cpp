@@ -675,6 +675,19 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
     }
 }
 
+void CheckPackageCopy(const FileSummary& served, const std::string& copyPath, const FileSummary& copy,
+                      Warnings& warnings)
+{
+    if (served.size == copy.size && served.sha256 == copy.sha256)
+        return;
+    Add(warnings, Severity::Problem, kPackageFile,
+        "the file served (" + FormatBytes(served.size) + ", SHA-256 " + served.sha256 + ") is not your copy " +
+            copyPath + " (" + FormatBytes(copy.size) + ", SHA-256 " + copy.sha256 + ")" +
+            (served.size < copy.size ? ": shorter, most likely cut short on upload" : "") +
+            "; no updater can tell, and players get the server's file",
+        "upload " + copyPath + " again as update.exe, whole, and check again");
+}
+
 void CheckPackageLayout(const PackageFacts& facts, Warnings& warnings)
 {
     if (facts.outcome != PackageOutcome::Complete)

@@ -131,6 +131,17 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings);
 void CheckPackageLayout(const PackageFacts& facts, Warnings& warnings);
 void CheckSignature(const SignatureFacts& facts, Warnings& warnings);
 
+// A file's size and SHA-256, in lower-case hexadecimal as sha256sum gives it.
+struct FileSummary {
+    uint64_t size = 0;
+    std::string sha256;
+};
+// The package served, whole as the updater received it, against the
+// publisher's own copy (--package): a package cut short on upload keeps a
+// length of its own, and no client can see the cut.
+void CheckPackageCopy(const FileSummary& served, const std::string& copyPath, const FileSummary& copy,
+                      Warnings& warnings);
+
 // 0 when players are served well (notices at most), 1 when any problem.
 int ExitStatus(const Warnings& warnings);
 

@@ -112,6 +112,9 @@ int main(int argc, char** argv)
         if (*path && !IsFile(**path))
             return UsageError(err, "no such game file " + **path);
     }
+    if (options.packageCopy && !IsFile(*options.packageCopy))
+        return UsageError(err, "no such package file " + *options.packageCopy);
+    settings.packageCopy = options.packageCopy;
     if (options.game) {
         settings.game = GameVersion(*options.game);
         settings.gameDescription = *options.game;

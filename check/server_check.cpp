@@ -141,37 +141,37 @@ std::string FileHead(const char* name, DWORD size)
     return head;
 }
 
-// The SHA-256 of a file in the working folder, by the platform's CNG, for the
-// publisher to compare with sha256sum of the file uploaded.
-std::optional<Sha256Digest> FileDigest(const char* name)
+// The size and SHA-256 of a file, by the platform's CNG, for the publisher to
+// compare with sha256sum of the file uploaded.
+std::optional<FileSummary> Summarize(const char* path)
 {
-    HANDLE opened = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE opened = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (opened == INVALID_HANDLE_VALUE)
         return std::nullopt;
     FileHandle file(opened);
     CSha256 digest;
     std::vector<char> buffer(64 * 1024);
+    FileSummary summary;
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
             return std::nullopt;
         if (read == 0)
-            return digest.Finish();
+            break;
         if (!digest.Add(buffer.data(), read))
             return std::nullopt;
+        summary.size += read;
     }
-}
-
-// As sha256sum writes a digest: lower-case hexadecimal.
-std::wstring HexDigits(const Sha256Digest& digest)
-{
-    const wchar_t hex[] = L"0123456789abcdef";
-    std::wstring text;
-    for (unsigned char byte : digest) {
-        text += hex[byte >> 4];
-        text += hex[byte & 0xF];
+    std::optional<Sha256Digest> hash = digest.Finish();
+    if (!hash)
+        return std::nullopt;
+    // As sha256sum writes a digest: lower-case hexadecimal.
+    const char hex[] = "0123456789abcdef";
+    for (unsigned char byte : *hash) {
+        summary.sha256 += hex[byte >> 4];
+        summary.sha256 += hex[byte & 0xF];
     }
-    return text;
+    return summary;
 }
 
 PackageOutcome PackageOutcomeOf(DownloadOutcome outcome)
@@ -264,12 +264,22 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
         package.head = FileHead(kUpdatePackage, kPackageHeadBytes);
     PrintTransfer(out, L"update.exe", package.fetch, seconds);
     out.Write(Field(L"size", FromAnsi(FormatBytes(package.received)) + L" received"));
+    std::optional<FileSummary> served;
     if (package.outcome == PackageOutcome::Complete) {
-        std::optional<Sha256Digest> digest = FileDigest(kUpdatePackage);
-        out.Write(Field(L"SHA-256", digest ? HexDigits(*digest) : L"not computed"));
+        served = Summarize(kUpdatePackage);
+        out.Write(Field(L"SHA-256", served ? FromAnsi(served->sha256) : L"not computed"));
         out.Write(Field(L"starts", FromAnsi(EscapeBytes(package.head.substr(0, 2)))));
     }
     CheckPackage(package, warnings);
+    if (settings.packageCopy) {
+        const std::string& path = *settings.packageCopy;
+        std::optional<FileSummary> copy = Summarize(path.c_str());
+        out.Write(Field(L"yours", FromAnsi(path) + (copy ? L", " + FromAnsi(FormatBytes(copy->size)) +
+                                                               L", SHA-256 " + FromAnsi(copy->sha256)
+                                                         : std::wstring(L": cannot be read"))));
+        if (copy && served)
+            CheckPackageCopy(*served, path, *copy, warnings);
+    }
     CheckPackageLayout(package, warnings);
 }
 

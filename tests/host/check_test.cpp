@@ -131,6 +131,15 @@ Rule Package(PackageOutcome outcome, std::string head = "", uint64_t received = 
     return {"update.exe", [=](Warnings& w) { CheckPackage(PackageFacts{fetch, outcome, received, head, signed_}, w); }};
 }
 
+// The package served against the publisher's copy, each of this size and digest.
+Rule Copy(uint64_t servedSize, const char* servedSha256, uint64_t copySize, const char* copySha256)
+{
+    return {"update.exe", [=](Warnings& w) {
+                CheckPackageCopy(FileSummary{servedSize, servedSha256}, "dist\\update.exe",
+                                 FileSummary{copySize, copySha256}, w);
+            }};
+}
+
 Rule Signature(SignatureState state, FetchFacts fetch = Fetch())
 {
     return {"update.exe.sig", [=](Warnings& w) { CheckSignature(SignatureFacts{state, fetch}, w); }};
@@ -195,6 +204,11 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         {Package(PO::TooSlow, "", 31, Bounded(BodyBound::TooSlow, 31, 30.5)), kProblem,
          "fewer than 32,768 bytes arrived in 30 s (31 bytes in 30.50 s)"},
         {Signature(SignatureState::TooSlow, Bounded(BodyBound::TooSlow, 30, 30.2)), kProblem, "(30 bytes in 30.20 s)"},
+        {Copy(315872, "ab12", 315872, "ab12"), kNotice, nullptr},
+        {Copy(277743, "cd34", 315872, "ab12"), kProblem,
+         "the file served (277,743 bytes, SHA-256 cd34) is not your copy dist\\update.exe (315,872 bytes, SHA-256 "
+         "ab12): shorter, most likely cut short on upload; no updater can tell"},
+        {Copy(315872, "cd34", 315872, "ab12"), kProblem, "SHA-256 cd34) is not your copy dist\\update.exe (315,872"},
         // Answers the updater takes as no package, and one whose cut it cannot see.
         {Package(PO::NotPlainAnswer, "", 0, Answer(206, {"4500"})), kProblem, "answered HTTP 206"},
         {Package(PO::NotPlainAnswer, "", 0, Answer(200, {"4500", "9000"})), kProblem,
@@ -446,6 +460,7 @@ TEST(CheckFormatting, BytesProgressAndEscapes)
 
 TEST(CheckArgs, TakesTheOptionsAroundTheUrlAndRejectsBadCommandLines)
 {
+    EXPECT_EQ(ParseCheckArguments({"--package", "dist\\update.exe"}).options->packageCopy, "dist\\update.exe");
     ParsedArguments parsed = ParseCheckArguments({"--no-package", "http://h/game/veltrassa_01/update/", "--key", "k.pem",
                                                   "--game", "C:\\g\\harun_tesli.exe", "--new-game", "new\\harun_tesli.exe"});
     ASSERT_TRUE(parsed.options) << parsed.error;
@@ -465,6 +480,9 @@ TEST(CheckArgs, TakesTheOptionsAroundTheUrlAndRejectsBadCommandLines)
         {{"--game", "a", "--game", "b"}, "--game is given twice"},
         {{"--new-game", "a", "--new-game", "b"}, "--new-game is given twice"},
         {{"--new-game"}, "--new-game needs a file name"},
+        {{"--package"}, "--package needs a file name"},
+        {{"--package", "a", "--package", "b"}, "--package is given twice"},
+        {{"--package", "a", "--no-package"}, "--package and --no-package exclude each other"},
         {{"http://me:secret@a/u/", "http://b/u/"}, "more than one URL: http://***@a/u/ and"},
         {{"ftp://a/u/"}, "must start with http:// or https://"},
         {{"http://a/game/veltrassa_01/update"}, "ending in /"},

@@ -130,7 +130,7 @@ protected:
         }
         std::vector<std::wstring> expected = row.expected;
         expected.push_back(row.verdict == kUsage ? L"usage: updater_check [--game PATH] [--new-game PATH] "
-                                                   L"[--key PUBLIC.pem] [--no-package] [URL]\n"
+                                                   L"[--key PUBLIC.pem] [--package PATH | --no-package] [URL]\n"
                            : exitCode            ? L"\nFAILED: "
                            : partial             ? L"\nOK so far: nothing wrong in what was checked, but "
                                                  : L"\nOK: players are served as intended\n");
@@ -326,6 +326,14 @@ const std::vector<Row> kServerRows = {
             },
             {L"PROBLEM version.dat: no whole answer head came before the updater's start-up time (10 s in all)",
              L"PROBLEM update.exe: no whole answer head came within 30 s"}},
+        // Announced and kept, a cut is invisible to any client: only the
+        // publisher's own copy shows it.
+        Row{"package_cut_on_upload", kProblem, "--package \"" + ProgramFolder() + "test_package.exe\" ",
+            File(kPackagePath, PackageProgram().substr(0, PackageProgram().size() * 9 / 10)),
+            {L"  yours   ", L"PROBLEM update.exe: the file served (",
+             L"shorter, most likely cut short on upload; no updater can tell"}},
+        Row{"package_as_published", kNotice, "--package \"" + ProgramFolder() + "test_package.exe\" ",
+            File(kPackagePath, PackageProgram()), {L"  yours   "}},
         Row{"package_not_downloaded", kClean, KeyOption("rsa2048.pub.pem") + "--no-package ",
             File(kPackagePath, "", 404),
             {L"not downloaded (--no-package)", L"update.exe and update.exe.sig were not checked (--no-package)\n"}},
