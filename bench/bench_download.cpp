@@ -10,19 +10,11 @@
 //   bench_download bare BASE_URL        the same file through a bare WinINet loop
 //                                       with the updater's request settings and
 //                                       reads (what has arrived, up to 1024 bytes)
-//   bench_download bare-flush BASE_URL  the bare loop, then flushed to disk as
-//                                       CDownloadJob does before it renames
-//   bench_download bare-cache BASE_URL  the bare loop with the updater's former
-//                                       settings, which let WinINet write a
-//                                       copy of the answer into its cache
 //   bench_download steps BASE_URL       what the dialog does before it shows:
 //                                       version file, version resource, news
 //   bench_download hash MIB CHUNK       CSha256 over MIB MiB in memory, added
 //                                       CHUNK bytes at a time: what hashing the
 //                                       package costs, without the transfer
-//   bench_download probe BASE_URL CHUNK the bare loop with plain CHUNK-byte reads,
-//                                       not asking first what has arrived: where
-//                                       the time of a download goes
 //
 // The working folder receives update.exe (and holds harun_tesli.exe for steps).
 #include <windows.h>
@@ -44,10 +36,6 @@
 #include "version_info.h"
 
 namespace {
-
-// What the updater asked for until it stopped WinINet from writing a copy of
-// every answer into the user's Internet cache.
-constexpr DWORD kFormerCacheFlags = INTERNET_FLAG_RELOAD;
 
 double Now()
 {
@@ -79,30 +67,29 @@ unsigned long long FileSize(const char* name)
 }
 
 // The least a program can do to save a download: one request, reads of up
-// to chunk bytes, each written as it arrives. Like the updater it asks first
-// how much has arrived and reads that much (askFirst), unless probing. Same
-// agent and cache settings as the updater unless told others, no checks
-// beyond the calls' own results.
-bool BareDownload(const std::string& url, const char* fileName, bool flush, DWORD chunk, bool askFirst,
-                  DWORD cacheFlags)
+// to kChunk bytes, each written as it arrives. Like the updater it asks first
+// how much has arrived and reads that much. Same agent and cache settings as
+// the updater, no checks beyond the calls' own results.
+bool BareDownload(const std::string& url, const char* fileName)
 {
+    constexpr DWORD kChunk = 1024;
     HINTERNET internet = InternetOpenA("update_harun_tesly", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (!internet)
         return false;
-    HINTERNET request = InternetOpenUrlA(internet, url.c_str(), nullptr, 0, cacheFlags, 0);
+    HINTERNET request = InternetOpenUrlA(internet, url.c_str(), nullptr, 0, kTransferCacheFlags, 0);
     HANDLE file = CreateFileA(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool ok = request && file != INVALID_HANDLE_VALUE;
-    std::vector<char> buffer(chunk);
+    std::vector<char> buffer(kChunk);
     DWORD available = 0;
     while (ok) {
-        if (askFirst && available == 0 && !InternetQueryDataAvailable(request, &available, 0, 0)) {
+        if (available == 0 && !InternetQueryDataAvailable(request, &available, 0, 0)) {
             ok = false;
             break;
         }
-        if (askFirst && available == 0)
+        if (available == 0)
             break;
         DWORD read = 0;
-        if (!InternetReadFile(request, buffer.data(), askFirst ? std::min(available, chunk) : chunk, &read)) {
+        if (!InternetReadFile(request, buffer.data(), std::min(available, kChunk), &read)) {
             ok = false;
             break;
         }
@@ -112,8 +99,6 @@ bool BareDownload(const std::string& url, const char* fileName, bool flush, DWOR
         DWORD written = 0;
         ok = WriteFile(file, buffer.data(), read, &written, nullptr) && written == read;
     }
-    if (ok && flush)
-        ok = FlushFileBuffers(file);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     if (request)
@@ -122,17 +107,15 @@ bool BareDownload(const std::string& url, const char* fileName, bool flush, DWOR
     return ok;
 }
 
-int Download(const char* mode, const std::string& baseUrl, DWORD chunk = 1024, const std::string& packageKey = {})
+int Download(const char* mode, const std::string& baseUrl, const std::string& packageKey = {})
 {
     DeleteFileA(kUpdatePackage);
     double start = Now();
     bool ok;
     if (std::strcmp(mode, "updater") == 0 || std::strcmp(mode, "signed") == 0)
-        ok = CDownloadJob(kUpdatePackage, baseUrl, packageKey).Run() == 0;
+        ok = CDownloadJob(kUpdatePackage, baseUrl, packageKey).Run().outcome == DownloadOutcome::Installed;
     else
-        ok = BareDownload(baseUrl + kUpdatePackage, kUpdatePackage, std::strcmp(mode, "bare-flush") == 0, chunk,
-                          std::strcmp(mode, "probe") != 0,
-                          std::strcmp(mode, "bare-cache") == 0 ? kFormerCacheFlags : kTransferCacheFlags);
+        ok = BareDownload(baseUrl + kUpdatePackage, kUpdatePackage);
     double seconds = Now() - start;
     std::printf("ok=%d seconds=%.6f bytes=%llu peak_ws=%llu\n", ok ? 1 : 0, seconds, FileSize(kUpdatePackage),
                 PeakWorkingSet());
@@ -150,7 +133,7 @@ int Steps(const std::string& baseUrl)
     double t1 = Now();
     info.ReadCurrent();
     double t2 = Now();
-    std::string news = FetchNews(source);
+    std::string news = FetchNews(source).news.value_or(kNoNews);
     double t3 = Now();
     bool ok = info.m_nRemote > 0 && info.m_nLocal > 0 && !news.empty();
     std::printf("ok=%d fetch_version_ms=%.3f read_resource_ms=%.3f fetch_news_ms=%.3f total_ms=%.3f "
@@ -179,14 +162,13 @@ int Hash(long mebibytes, long chunk)
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && (std::strcmp(argv[1], "updater") == 0 || std::strcmp(argv[1], "bare") == 0 ||
-                      std::strcmp(argv[1], "bare-flush") == 0 || std::strcmp(argv[1], "bare-cache") == 0))
+    if (argc == 3 && (std::strcmp(argv[1], "updater") == 0 || std::strcmp(argv[1], "bare") == 0))
         return Download(argv[1], argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "signed") == 0) {
         std::ifstream file(argv[3], std::ios::binary);
         std::string key(std::istreambuf_iterator<char>(file), {});
         if (file && !key.empty())
-            return Download(argv[1], argv[2], 1024, key);
+            return Download(argv[1], argv[2], key);
         std::fprintf(stderr, "bench_download: cannot read the key %s\n", argv[3]);
         return 2;
     }
@@ -197,14 +179,8 @@ int main(int argc, char** argv)
     }
     if (argc == 3 && std::strcmp(argv[1], "steps") == 0)
         return Steps(argv[2]);
-    if (argc == 4 && std::strcmp(argv[1], "probe") == 0) {
-        long chunk = std::strtol(argv[3], nullptr, 10);
-        if (chunk >= 1 && chunk <= 16 * 1024 * 1024)
-            return Download(argv[1], argv[2], static_cast<DWORD>(chunk));
-    }
-    std::fprintf(stderr, "usage: bench_download updater|bare|bare-flush|bare-cache|steps BASE_URL\n"
+    std::fprintf(stderr, "usage: bench_download updater|bare|steps BASE_URL\n"
                          "       bench_download signed BASE_URL KEY_PEM_FILE\n"
-                         "       bench_download hash MIB CHUNK\n"
-                         "       bench_download probe BASE_URL CHUNK\n");
+                         "       bench_download hash MIB CHUNK\n");
     return 2;
 }

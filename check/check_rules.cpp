@@ -10,10 +10,9 @@
 
 namespace {
 
-constexpr char kVersionFile[] = "version.dat";
-constexpr char kNewsFile[] = "text.txt";
-constexpr char kPackageFile[] = "update.exe";
-constexpr char kSignatureFile[] = "update.exe.sig";
+constexpr const char* kPackageFile = kUpdatePackage;
+const std::string kSignatureName = std::string(kUpdatePackage) + kSignatureSuffix;
+const char* const kSignatureFile = kSignatureName.c_str();
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 // Comparing sizes and digests is what shows a cut upload; signing the served
 // file again would only hide it.
@@ -38,17 +37,17 @@ std::string Hex(unsigned value)
     return text;
 }
 
-// WinINet's names for the certificate errors a publisher can act on.
-std::string CertificateErrorName(unsigned long error)
+// What the certificate errors a publisher can act on mean.
+std::string CertificateErrorName(uint32_t error)
 {
-    switch (error) {
-    case 12045:
+    switch (static_cast<ClientError>(error)) {
+    case ClientError::InvalidCa:
         return "the certificate is not issued by a CA Windows trusts";
-    case 12037:
+    case ClientError::SecCertDateInvalid:
         return "the certificate has expired or is not yet valid";
-    case 12038:
+    case ClientError::SecCertCnInvalid:
         return "the certificate is issued for another host name";
-    case 12170:
+    case ClientError::SecCertRevoked:
         return "the certificate has been revoked";
     default:
         return "WinINet error " + std::to_string(error);
@@ -79,53 +78,54 @@ std::string Seconds(std::chrono::milliseconds time)
 
 // The warning for a transfer that failed; true when it succeeded. consequence
 // says what players meet then.
-bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* consequence, Warnings& warnings)
+bool CheckTransfer(const char* file, const TransferInfo& fetch, const char* consequence, Warnings& warnings)
 {
     const std::string what = std::string(file) + " ";
+    const std::string requestedUrl = RedactUrl(fetch.requestedUrl), finalUrl = RedactUrl(fetch.url);
     switch (fetch.error) {
-    case FetchError::None:
+    case TransferError::None:
         return true;
-    case FetchError::BadUrl:
-        if (fetch.finalUrl != fetch.requestedUrl) {
+    case TransferError::BadUrl:
+        if (finalUrl != requestedUrl) {
             Add(warnings, Severity::Problem, file,
-                "the server redirected to " + fetch.finalUrl +
+                "the server redirected to " + finalUrl +
                     ", which is not an http or https URL of at most 255 characters; " + consequence,
                 "redirect to a shorter http or https URL, or serve the file without a redirect");
             break;
         }
         Add(warnings, Severity::Problem, file,
-            "the URL " + fetch.requestedUrl + " is not an http or https URL of at most 255 characters; " +
+            "the URL " + requestedUrl + " is not an http or https URL of at most 255 characters; " +
                 consequence,
             "use a shorter update directory URL of the form http://HOST[:PORT]/game/veltrassa_01/update/");
         break;
-    case FetchError::Unreachable:
+    case TransferError::Unreachable:
         Add(warnings, Severity::Problem, file,
-            "no answer from the server for " + fetch.requestedUrl + " (no connection, or nothing within 5 s" +
+            "no answer from the server for " + requestedUrl + " (no connection, or nothing within 5 s" +
                 (fetch.systemError ? ", error " + std::to_string(fetch.systemError) : std::string()) + "); " +
                 consequence,
             "check the host name and port, that the server runs and that players' networks can reach it");
         break;
-    case FetchError::Certificate:
+    case TransferError::Certificate:
         Add(warnings, Severity::Problem, file,
             "Windows rejects the server's certificate: " + CertificateErrorName(fetch.systemError) + "; " +
                 consequence,
             "serve a valid certificate for this host name, issued by a CA Windows trusts, with the whole chain");
         break;
-    case FetchError::InsecureRedirect:
+    case TransferError::InsecureRedirect:
         Add(warnings, Severity::Problem, file,
-            "the https request was redirected to plain http (" + fetch.finalUrl +
+            "the https request was redirected to plain http (" + finalUrl +
                 "), which the updater refuses; " + consequence,
             "make the server or CDN redirect to https addresses only, or not redirect at all");
         break;
-    case FetchError::TooManyRedirects:
+    case TransferError::TooManyRedirects:
         Add(warnings, Severity::Problem, file,
-            "more than 10 redirects, the last to " + fetch.finalUrl + " (a redirect loop?), which the updater gives up; " +
+            "more than 10 redirects, the last to " + finalUrl + " (a redirect loop?), which the updater gives up; " +
                 consequence,
             "make the redirect point at the file itself, in one step");
         break;
-    case FetchError::HttpStatus:
+    case TransferError::HttpStatus:
         Add(warnings, Severity::Problem, file,
-            "the server answered HTTP " + std::to_string(fetch.status) + " for " + fetch.finalUrl + "; " +
+            "the server answered HTTP " + std::to_string(fetch.status) + " for " + finalUrl + "; " +
                 consequence,
             fetch.status != 404 && fetch.status != 410
                 ? "make " + what + "readable to everyone: check the server's or CDN's access rules"
@@ -133,33 +133,33 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
                 ? "upload version.dat to the update directory, last: after update.exe, update.exe.sig and text.txt"
                 : "upload " + what + "to the update directory (before version.dat announces a new version)");
         break;
-    case FetchError::NoTimeLeft:
+    case TransferError::NoTimeLeft:
         Add(warnings, Severity::Problem, file,
             "not fetched: the updater's start-up fetches (" + Seconds(kStartupFetchTime) +
                 " in all) had used up their time before it was due; " + consequence,
             "make the server answer version.dat at once; see its own warning");
         break;
-    case FetchError::UnreadableHeader:
+    case TransferError::UnreadableHeader:
         Add(warnings, Severity::Problem, file,
-            "a header of the answer for " + fetch.finalUrl +
+            "a header of the answer for " + finalUrl +
                 " (its length or encodings) could not be read whole, so the updater refuses the answer; " +
                 consequence,
             "send plain headers: one short Content-Length, and no Content-Encoding or Transfer-Encoding lists "
             "that a proxy or CDN rule keeps adding to");
         break;
-    case FetchError::TimeUp:
+    case TransferError::TimeUp:
         Add(warnings, Severity::Problem, file,
             "no whole answer head came before the updater's start-up time (" + Seconds(kStartupFetchTime) +
                 " in all) was up: a head sent slowly, redirects and waits all count against it; the last request "
-                "went to " + fetch.finalUrl + "; " + consequence,
+                "went to " + finalUrl + "; " + consequence,
             "serve the file at once from the update directory, without redirects, and check for a proxy that "
             "holds back the head");
         break;
-    case FetchError::TooSlow:
+    case TransferError::TooSlow:
         Add(warnings, Severity::Problem, file,
             "no whole answer head came within " + Seconds(kProgressWindow) +
                 ": a head sent slowly, redirects and waits all count against the updater's download floor; the "
-                "last request went to " + fetch.finalUrl + "; " + consequence,
+                "last request went to " + finalUrl + "; " + consequence,
             "serve the file at once from the update directory, without redirects, and check for a proxy that "
             "holds back the head");
         break;
@@ -169,24 +169,24 @@ bool CheckTransfer(const char* file, const FetchFacts& fetch, const char* conseq
 
 // A start-up fetch whose body the updater stopped reading when its time was
 // up; true when it read the whole body.
-bool CheckStartupTime(const char* file, const FetchFacts& fetch, const std::string& bound, const std::string& seen,
+bool CheckStartupTime(const char* file, const TransferInfo& fetch, const std::string& bound, const std::string& seen,
                       Warnings& warnings)
 {
-    if (fetch.bound != BodyBound::TimeUp)
+    if (fetch.bodyEnd != BodyEnd::TimeUp)
         return true;
     Add(warnings, Severity::Problem, file,
         "the body came too slowly: the updater stopped reading it after " + FormatBytes(fetch.bodyBytes) + " in " +
-            Seconds(fetch.bodySeconds) + " (" + bound + ", so that its window shows); " + seen,
+            Seconds(fetch.bodyTime) + " (" + bound + ", so that its window shows); " + seen,
         std::string("serve ") + file + " at once: check the server's load, and any proxy or CDN in between");
     return false;
 }
 
 // A download that fell under the progress floor.
-void CheckProgress(const char* file, const FetchFacts& fetch, Warnings& warnings)
+void CheckProgress(const char* file, const TransferInfo& fetch, Warnings& warnings)
 {
     Add(warnings, Severity::Problem, file,
         "it came too slowly: fewer than " + FormatBytes(kMinProgressBytes) + " arrived in " +
-            Seconds(kProgressWindow) + " (" + FormatBytes(fetch.bodyBytes) + " in " + Seconds(fetch.bodySeconds) +
+            Seconds(kProgressWindow) + " (" + FormatBytes(fetch.bodyBytes) + " in " + Seconds(fetch.bodyTime) +
             "), and the updater gave up: Update fails for every player",
         std::string("serve ") + file + " at full speed: check the server's bandwidth and load, and any proxy or CDN in "
         "between");
@@ -196,10 +196,10 @@ void CheckProgress(const char* file, const FetchFacts& fetch, Warnings& warnings
 // downloaded whole (package and signature); true when it has none. The
 // encoding also matters to the other files: the updater shows their bytes as
 // they come.
-bool CheckAnswer(const char* file, const FetchFacts& fetch, bool downloadedWhole, const char* consequence,
+bool CheckAnswer(const char* file, const TransferInfo& fetch, bool downloadedWhole, const char* consequence,
                  Warnings& warnings)
 {
-    const std::string url = fetch.finalUrl;
+    const std::string url = RedactUrl(fetch.url);
     bool plain = true;
     if (downloadedWhole && fetch.status != 200) {
         Add(warnings, Severity::Problem, file,
@@ -420,24 +420,25 @@ std::string WithSeparators(uint64_t value)
 
 } // namespace
 
-void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
+void CheckVersionFile(const VersionFileFetch& fetch, Warnings& warnings)
 {
-    if (!CheckTransfer(kVersionFile, facts.fetch, "players see 0.00 and Update stays disabled", warnings))
+    if (!CheckTransfer(kVersionFile, fetch.transfer, "players see 0.00 and Update stays disabled", warnings))
         return;
-    if (!facts.read) {
+    if (!fetch.body) {
         Add(warnings, Severity::Problem, kVersionFile,
             "the body could not be read (the connection failed or stalled after the headers); players see "
             "0.00 and Update stays disabled",
             "check that the server sends the file's body");
         return;
     }
-    CheckAnswer(kVersionFile, facts.fetch, false, "", warnings);
-    if (!CheckStartupTime(kVersionFile, facts.fetch, "it reads version.dat for at most " + Seconds(kVersionFileTime),
-                          "players see " + Version(ParseVersionFile(facts.body)), warnings))
+    const std::string& body = *fetch.body;
+    CheckAnswer(kVersionFile, fetch.transfer, false, "", warnings);
+    if (!CheckStartupTime(kVersionFile, fetch.transfer, "it reads version.dat for at most " + Seconds(kVersionFileTime),
+                          "players see " + Version(ParseVersionFile(body)), warnings))
         return;
-    VersionFields fields = ParseVersionFileFields(facts.body);
-    VersionForm form = ReadVersionForm(facts.body, false);
-    std::optional<std::string> intent = LikelyIntent(facts.body);
+    VersionFields fields = ParseVersionFileFields(body);
+    VersionForm form = ReadVersionForm(body, false);
+    std::optional<std::string> intent = LikelyIntent(body);
     const std::string intentText =
         intent ? "; most likely meant " + *intent + ", shown as " + Version(ParseVersionFile(*intent)) : "";
     const std::string fix = intent ? "write " + *intent + " in plain ASCII" : kPlainVersionFix;
@@ -456,7 +457,7 @@ void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
             "give the minor as 0 to 999 (version=1,5; is 1.05), and raise the major instead");
     } else if (form.departure) {
         Add(warnings, Severity::Problem, kVersionFile,
-            "it is not plainly version=MAJOR,MINOR; (" + DepartureText(facts.body, form) + "): players see " +
+            "it is not plainly version=MAJOR,MINOR; (" + DepartureText(body, form) + "): players see " +
                 Version(fields.value) + intentText,
             fix);
     } else {
@@ -474,10 +475,10 @@ void CheckVersionFile(const VersionFacts& facts, Warnings& warnings)
                 "write version=" + std::string(form.major) + "," + std::string(form.minor) + ";");
         }
     }
-    if (facts.fetch.contentLength && *facts.fetch.contentLength > facts.body.size()) {
+    if (fetch.transfer.contentLength && *fetch.transfer.contentLength > body.size()) {
         Add(warnings, Severity::Notice, kVersionFile,
-            "the updater reads only the first " + FormatBytes(facts.body.size()) + " of its " +
-                FormatBytes(*facts.fetch.contentLength) + "; the rest never counts",
+            "the updater reads only the first " + FormatBytes(body.size()) + " of its " +
+                FormatBytes(*fetch.transfer.contentLength) + "; the rest never counts",
             "keep version.dat to the one line version=MAJOR,MINOR;");
     }
 }
@@ -538,14 +539,15 @@ void CheckNewGame(int latest, int newGame, Warnings& warnings)
 
 void CheckNews(const NewsFacts& facts, Warnings& warnings)
 {
-    if (!CheckTransfer(kNewsFile, facts.fetch, "players see the no-news text instead", warnings))
+    const TransferInfo& fetch = facts.fetch.transfer;
+    if (!CheckTransfer(kNewsFile, fetch, "players see the no-news text instead", warnings))
         return;
-    CheckAnswer(kNewsFile, facts.fetch, false, "", warnings);
-    if (!CheckStartupTime(kNewsFile, facts.fetch,
+    CheckAnswer(kNewsFile, fetch, false, "", warnings);
+    if (!CheckStartupTime(kNewsFile, fetch,
                           "the start-up fetches have " + Seconds(kStartupFetchTime) + " in all",
                           "players see only that part of the news", warnings))
         return;
-    const std::string& news = facts.news;
+    const std::string news = facts.fetch.news.value_or(std::string());
     const char* encodingFix = "save text.txt in Shift_JIS (code page 932), without a byte-order mark";
     std::optional<size_t> invalid = FindInvalidCp932(news);
     if (LooksLikeUtf8(news)) {
@@ -582,7 +584,7 @@ void CheckNews(const NewsFacts& facts, Warnings& warnings)
                 ": the news box on Windows breaks lines only at CR LF, so players see those lines run together",
             "end every line in CR LF, with no other CR: LC_ALL=C sed 's/\\r*$/\\r/' news-cp932.txt > text.txt");
     }
-    const std::optional<uint64_t>& announced = facts.fetch.contentLength;
+    const std::optional<uint64_t>& announced = fetch.contentLength;
     if ((announced && *announced > facts.cap) || (!announced && news.size() >= facts.cap)) {
         Add(warnings, Severity::Problem, kNewsFile,
             "it is larger than the updater's news cap of " + FormatBytes(facts.cap) +
@@ -605,13 +607,36 @@ void CheckNews(const NewsFacts& facts, Warnings& warnings)
     }
 }
 
+bool ArrivedWhole(const PackageDownload& download)
+{
+    // A failed signature check comes only after the whole body, but for a
+    // key or digest that could not be used, which comes before any of it.
+    switch (download.outcome) {
+    case DownloadOutcome::Installed:
+    case DownloadOutcome::CannotReplace:
+        return true;
+    case DownloadOutcome::SignatureInvalid:
+        return download.received > 0;
+    default:
+        return false;
+    }
+}
+
 void CheckPackage(const PackageFacts& facts, Warnings& warnings)
 {
-    if (!CheckTransfer(kPackageFile, facts.fetch, "Update fails for every player", warnings) ||
-        !CheckAnswer(kPackageFile, facts.fetch, true, "Update fails for every player", warnings))
+    const TransferInfo& fetch = facts.download.transfer;
+    if (!CheckTransfer(kPackageFile, fetch, "Update fails for every player", warnings) ||
+        !CheckAnswer(kPackageFile, fetch, true, "Update fails for every player", warnings))
         return;
-    switch (facts.outcome) {
-    case PackageOutcome::Complete:
+    switch (facts.download.outcome) {
+    case DownloadOutcome::SignatureInvalid:
+        // A package that arrived whole is examined whatever its signature
+        // says: CheckSignature speaks of that.
+        if (!ArrivedWhole(facts.download))
+            break;
+        [[fallthrough]];
+    case DownloadOutcome::Installed:
+    case DownloadOutcome::CannotReplace:
         if (facts.head.substr(0, 2) != "MZ") {
             Add(warnings, Severity::Problem, kPackageFile,
                 "it is not a Windows executable (it does not start with MZ): players download it and it "
@@ -630,47 +655,60 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
         // Without a length, a body that ends early looks whole: HTTP/1.0 ends
         // it by closing, and the client does not report a missing last chunk.
         // Only a signed build takes such a package.
-        if (!facts.fetch.contentLength) {
+        if (!fetch.contentLength) {
             Add(warnings, Severity::Notice, kPackageFile,
                 "it is served without Content-Length, so a download cut short looks whole: the signature "
                 "check refuses it, but only once it has all arrived",
                 "serve update.exe with Content-Length: a static file, without chunked encoding");
         }
         break;
-    case PackageOutcome::TransferFailed:
-    case PackageOutcome::NotPlainAnswer: // named above
+    case DownloadOutcome::TransferFailed:
+    case DownloadOutcome::NotPlainAnswer: // named above
         break;
-    case PackageOutcome::NotLengthFramed:
+    case DownloadOutcome::NotLengthFramed:
+        // Only the checker's second, unsigned download of a signed build's
+        // package meets this: that build takes such a package.
+        if (facts.signed_) {
+            Add(warnings, Severity::Notice, kPackageFile,
+                "it is served without Content-Length, or chunked, so a download cut short looks whole: the "
+                "signature check refuses it, but only once it has all arrived; the checker did not examine it",
+                "serve update.exe with one Content-Length: a static file, without chunked encoding");
+            break;
+        }
         Add(warnings, Severity::Problem, kPackageFile,
             "it is served without Content-Length, or chunked, so a download cut short would look whole: the "
             "updater refuses it, and Update fails for every player",
             "serve update.exe with one Content-Length: a static file, without chunked encoding; or build the "
             "updater with a package key, whose signature check proves the bytes however they are sent");
         break;
-    case PackageOutcome::TooSlow:
-        CheckProgress(kPackageFile, facts.fetch, warnings);
+    case DownloadOutcome::TooSlow:
+        CheckProgress(kPackageFile, fetch, warnings);
         break;
-    case PackageOutcome::NotWritten:
+    case DownloadOutcome::CannotWrite:
         Add(warnings, Severity::Problem, kPackageFile,
             "the checker could not write its temporary copy, so the package was not examined",
             "free space in the temporary folder (TEMP), or skip the package with --no-package");
         break;
-    case PackageOutcome::Incomplete:
+    case DownloadOutcome::Incomplete:
         Add(warnings, Severity::Problem, kPackageFile,
-            "the body stopped after " + FormatBytes(facts.received) +
+            "the body stopped after " + FormatBytes(facts.download.received) +
                 " (a read failed or nothing came for 5 s): Update fails",
             "check that the server sends the whole file without stalling");
         break;
-    case PackageOutcome::Empty:
+    case DownloadOutcome::Empty:
         Add(warnings, Severity::Problem, kPackageFile, "it is empty: Update fails for every player",
             "upload the package again, whole");
         break;
-    case PackageOutcome::SizeMismatch:
+    case DownloadOutcome::SizeMismatch:
         Add(warnings, Severity::Problem, kPackageFile,
-            FormatBytes(facts.received) + " arrived, but Content-Length announced " +
-                (facts.fetch.contentLength ? FormatBytes(*facts.fetch.contentLength) : std::string("another size")) +
+            FormatBytes(facts.download.received) + " arrived, but Content-Length announced " +
+                (fetch.contentLength ? FormatBytes(*fetch.contentLength) : std::string("another size")) +
                 ": Update fails for every player",
             "upload the package again, whole, and make sure no cache serves an old size");
+        break;
+    case DownloadOutcome::SignatureMissing:
+    case DownloadOutcome::SignatureNotPlainAnswer:
+    case DownloadOutcome::SignatureTooLarge: // the signature's, before the package was requested
         break;
     }
 }
@@ -690,18 +728,18 @@ void CheckPackageCopy(const FileSummary& served, const std::string& copyPath, co
 
 void CheckPackageLayout(const PackageFacts& facts, Warnings& warnings)
 {
-    if (facts.outcome != PackageOutcome::Complete)
+    if (!ArrivedWhole(facts.download))
         return;
     std::optional<PeLayout> layout = ReadPeLayout(facts.head);
     if (!layout)
         return;
-    const std::string served = ", but the file served has " + FormatBytes(facts.received) + ": ";
+    const std::string served = ", but the file served has " + FormatBytes(facts.download.received) + ": ";
     const std::string fix = std::string("upload update.exe again, whole, and ") + kCompareUploadFix +
                             "; they must be the same. Do not sign what the server has: a cut file signed again "
                             "passes the signature check and still fails players";
     if (!layout->headersWhole) {
         // head is the whole file when it is shorter than the head's size.
-        if (facts.received <= facts.head.size()) {
+        if (facts.download.received <= facts.head.size()) {
             Add(warnings, Severity::Problem, kPackageFile,
                 "it ends inside its PE headers, which take " + FormatBytes(layout->headersEnd) + served +
                     "it was cut short, and the program cannot start",
@@ -710,8 +748,8 @@ void CheckPackageLayout(const PackageFacts& facts, Warnings& warnings)
         return;
     }
     const bool tableNamed = layout->NamesCertificateTable();
-    const bool tableFits = layout->CertificateEnd() <= facts.received;
-    if (layout->sectionsEnd > facts.received) {
+    const bool tableFits = layout->CertificateEnd() <= facts.download.received;
+    if (layout->sectionsEnd > facts.download.received) {
         Add(warnings, Severity::Problem, kPackageFile,
             "its PE headers place section data up to byte " + WithSeparators(layout->sectionsEnd) + served +
                 "it ends inside its sections, cut short (on upload?), and the program cannot start",
@@ -732,31 +770,39 @@ void CheckPackageLayout(const PackageFacts& facts, Warnings& warnings)
     }
 }
 
-void CheckSignature(const SignatureFacts& facts, Warnings& warnings)
+void CheckSignature(const PackageDownload& signed_, Warnings& warnings)
 {
-    switch (facts.state) {
-    case SignatureState::NotChecked:
-    case SignatureState::Verified:
-        break;
-    case SignatureState::Missing:
-        if (CheckTransfer(kSignatureFile, facts.fetch, "Update fails for every player", warnings)) {
+    const TransferInfo& fetch = signed_.signature;
+    switch (signed_.outcome) {
+    case DownloadOutcome::SignatureMissing:
+        if (CheckTransfer(kSignatureFile, fetch, "Update fails for every player", warnings)) {
             Add(warnings, Severity::Problem, kSignatureFile,
                 "its body could not be read whole: Update fails for every player",
                 "check that the server sends the whole file");
         }
         break;
-    case SignatureState::TooSlow:
-        CheckProgress(kSignatureFile, facts.fetch, warnings);
+    case DownloadOutcome::TooSlow:
+        // Its answer did not begin in time, or its body came too slowly.
+        if (fetch.bodyEnd == BodyEnd::TooSlow)
+            CheckProgress(kSignatureFile, fetch, warnings);
+        else
+            CheckTransfer(kSignatureFile, fetch, "Update fails for every player", warnings);
         break;
-    case SignatureState::NotPlainAnswer:
-        CheckAnswer(kSignatureFile, facts.fetch, true, "Update fails for every player", warnings);
+    case DownloadOutcome::SignatureNotPlainAnswer:
+        CheckAnswer(kSignatureFile, fetch, true, "Update fails for every player", warnings);
         break;
-    case SignatureState::TooLarge:
+    case DownloadOutcome::SignatureTooLarge:
         Add(warnings, Severity::Problem, kSignatureFile,
             "it is larger than any signature: Update fails for every player",
             "upload the signature that openssl dgst -sha256 -sign writes for update.exe");
         break;
-    case SignatureState::Invalid:
+    case DownloadOutcome::SignatureInvalid:
+        if (!ArrivedWhole(signed_)) {
+            Add(warnings, Severity::Problem, kSignatureFile,
+                "it could not be checked: the key or the platform's SHA-256 could not be used",
+                "check the key file: a PEM public key, RSA of 2048 to 4096 bits or ECDSA P-256");
+            break;
+        }
         Add(warnings, Severity::Problem, kSignatureFile,
             "it does not verify update.exe with the key: Update fails for every player",
             std::string("first ") + kCompareUploadFix +
@@ -764,7 +810,48 @@ void CheckSignature(const SignatureFacts& facts, Warnings& warnings)
                 "same, sign it with the key the updater was built with (openssl dgst -sha256 -sign "
                 "private.pem -out update.exe.sig update.exe) and upload update.exe.sig");
         break;
+    default: // the package's own problems, named by CheckPackage
+        break;
     }
+}
+
+std::string SignatureVerdict(const PackageDownload& signed_)
+{
+    const std::string notChecked = "not checked: ";
+    const std::string package = kUpdatePackage;
+    switch (signed_.outcome) {
+    case DownloadOutcome::Installed:
+    case DownloadOutcome::CannotReplace:
+        return "verifies " + package;
+    case DownloadOutcome::SignatureInvalid:
+        return ArrivedWhole(signed_) ? "does not verify " + package
+                                     : notChecked + "the key or the platform's SHA-256 could not be used";
+    case DownloadOutcome::SignatureMissing:
+    case DownloadOutcome::SignatureNotPlainAnswer:
+    case DownloadOutcome::SignatureTooLarge:
+        return "not usable";
+    case DownloadOutcome::TooSlow:
+        return signed_.signature.bodyEnd == BodyEnd::TooSlow || signed_.signature.error == TransferError::TooSlow
+                   ? "not usable"
+                   : notChecked + package + " came too slowly";
+    case DownloadOutcome::TransferFailed:
+        return notChecked + (signed_.transfer.status ? "the server answered HTTP " +
+                                                           std::to_string(signed_.transfer.status) + " for " + package
+                                                     : package + " could not be fetched");
+    case DownloadOutcome::NotPlainAnswer:
+        return notChecked + package + " was not served whole as stored";
+    case DownloadOutcome::NotLengthFramed:
+        return notChecked + package + " was not served with one Content-Length";
+    case DownloadOutcome::CannotWrite:
+        return notChecked + "the checker could not write " + package;
+    case DownloadOutcome::Incomplete:
+        return notChecked + "the download of " + package + " broke off";
+    case DownloadOutcome::Empty:
+        return notChecked + package + " is empty";
+    case DownloadOutcome::SizeMismatch:
+        return notChecked + package + " was cut short";
+    }
+    return notChecked + package + " was not downloaded";
 }
 
 int ExitStatus(const Warnings& warnings)

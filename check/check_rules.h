@@ -9,42 +9,7 @@
 #include <string_view>
 #include <vector>
 
-// How one transfer ended, as the updater's transfers report it.
-enum class FetchError {
-    None,
-    BadUrl,
-    Unreachable,
-    Certificate,
-    InsecureRedirect,
-    TooManyRedirects,
-    HttpStatus,
-    NoTimeLeft, // not sent: the start-up's time was used up before it was due
-    UnreadableHeader, // a header of the answer could not be read whole
-    TimeUp,  // a start-up fetch's time was up before its answer began (redirects count)
-    TooSlow, // a download's answer did not begin within the progress floor's window
-};
-
-// A bound of the updater's that ended the reading of a body.
-enum class BodyBound {
-    None,
-    TimeUp,  // a start-up fetch's time was up
-    TooSlow, // a download made less than the progress floor
-};
-
-struct FetchFacts {
-    std::string requestedUrl;
-    std::string finalUrl; // after redirects
-    unsigned status = 0;  // 0 when there was no HTTP answer
-    FetchError error = FetchError::None;
-    unsigned long systemError = 0;
-    std::optional<uint64_t> contentLength;
-    std::vector<std::string> contentLengthHeaders; // every Content-Length value, as sent
-    bool contentLengthMalformed = false;           // not one length in plain digits
-    std::string contentEncoding;                   // empty when none was sent
-    BodyBound bound = BodyBound::None;
-    uint64_t bodyBytes = 0;   // of the body, received
-    double bodySeconds = 0;   // spent reading it
-};
+#include "transfer_facts.h"
 
 enum class Severity {
     Problem, // players meet something wrong: the check fails
@@ -59,34 +24,15 @@ struct Warning {
 };
 using Warnings = std::vector<Warning>;
 
-// News from this size on delays the window noticeably: the updater reads it,
-// 1 KiB at a time, before the window shows. A first figure, to be replaced by
-// a measured one.
+// News from this size on delays the window noticeably: the news box lays out
+// the whole text before the window shows, and 64 KiB of it about double the
+// time to the window.
 inline constexpr size_t kSlowNewsBytes = 64 * 1024;
 
-struct VersionFacts {
-    FetchFacts fetch;
-    bool read = false; // the first read of the body succeeded
-    std::string body;  // that read: all the updater looks at
-};
-
 struct NewsFacts {
-    FetchFacts fetch;
-    std::string news;            // as FetchNews returned it
+    NewsFetch fetch;
     bool definedInCp932 = true;  // the platform converts every character
     size_t cap = 0;              // the updater's news cap
-};
-
-enum class PackageOutcome {
-    Complete,       // the whole body arrived
-    TransferFailed, // see fetch
-    NotPlainAnswer, // not status 200 with one plain length and no encoding: see fetch
-    NotLengthFramed, // unsigned: not one plain Content-Length, or chunked: refused
-    NotWritten,     // the checker could not write its temporary copy
-    Incomplete,     // a read failed or timed out before the body ended
-    TooSlow,        // it stopped making progress: see fetch
-    Empty,
-    SizeMismatch,   // the body's size differs from Content-Length
 };
 
 // How much of a complete package the checker reads: enough for the PE headers
@@ -94,30 +40,17 @@ enum class PackageOutcome {
 inline constexpr size_t kPackageHeadBytes = 4096;
 
 struct PackageFacts {
-    FetchFacts fetch;
-    PackageOutcome outcome = PackageOutcome::TransferFailed;
-    uint64_t received = 0;
+    PackageDownload download;
     std::string head;    // the first kPackageHeadBytes of a complete package, or all of a shorter one
     bool signed_ = false; // the updater checks a signature over it
 };
 
-enum class SignatureState {
-    NotChecked, // no key: players' updaters do not check either
-    Verified,
-    Missing,    // see fetch
-    NotPlainAnswer, // not status 200 with one plain length and no encoding: see fetch
-    TooLarge,
-    TooSlow,    // it stopped making progress: see fetch
-    Invalid,    // does not verify with the key
-};
-
-struct SignatureFacts {
-    SignatureState state = SignatureState::NotChecked;
-    FetchFacts fetch;
-};
+// True when the package arrived whole: with a key, the signature was checked
+// over its bytes.
+bool ArrivedWhole(const PackageDownload& download);
 
 // Each adds the warnings about one server file.
-void CheckVersionFile(const VersionFacts& facts, Warnings& warnings);
+void CheckVersionFile(const VersionFileFetch& fetch, Warnings& warnings);
 // latest against the version of the game the publisher named, if any.
 void CheckVersions(int latest, std::optional<int> game, Warnings& warnings);
 // latest against the version of the game the new package installs: any
@@ -125,11 +58,16 @@ void CheckVersions(int latest, std::optional<int> game, Warnings& warnings);
 void CheckNewGame(int latest, int newGame, Warnings& warnings);
 void CheckNews(const NewsFacts& facts, Warnings& warnings);
 void CheckPackage(const PackageFacts& facts, Warnings& warnings);
-// Whether a complete package holds all its PE headers place in it: a package
-// cut short on upload ends inside them, its sections or its Authenticode
-// certificate table, and a table that does not fit is no signature.
+// Whether a package that arrived whole holds all its PE headers place in it:
+// a package cut short on upload ends inside them, its sections or its
+// Authenticode certificate table, and a table that does not fit is no
+// signature.
 void CheckPackageLayout(const PackageFacts& facts, Warnings& warnings);
-void CheckSignature(const SignatureFacts& facts, Warnings& warnings);
+// signed: the download made with the key, which fetches the signature first.
+void CheckSignature(const PackageDownload& signed_, Warnings& warnings);
+// What the signature says of the package, after that download: whether it
+// verifies the package, or why it could not be checked.
+std::string SignatureVerdict(const PackageDownload& signed_);
 
 // A file's size and SHA-256, in lower-case hexadecimal as sha256sum gives it.
 struct FileSummary {
@@ -138,7 +76,8 @@ struct FileSummary {
 };
 // The package served, whole as the updater received it, against the
 // publisher's own copy (--package): a package cut short on upload keeps a
-// length of its own, and no client can see the cut.
+// length of its own, and no client can see the cut. copyPath: its path as
+// ASCII, other characters escaped (Ascii), as the warnings' texts are.
 void CheckPackageCopy(const FileSummary& served, const std::string& copyPath, const FileSummary& copy,
                       Warnings& warnings);
 

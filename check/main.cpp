@@ -17,9 +17,9 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-int UsageError(CConsoleOutput& err, const std::string& error)
+int UsageError(CConsoleOutput& err, const std::wstring& error)
 {
-    err.Write(FromAnsi("updater_check: " + error + "\n" + kCheckUsage + "\n"));
+    err.Write(L"updater_check: " + error + L"\n" + FromAnsi(kCheckUsage) + L"\n");
     return kUsageError;
 }
 
@@ -31,9 +31,9 @@ using FileHandle = std::unique_ptr<void, HandleCloser>;
 // Key files are small; anything near the limit is not a key.
 constexpr DWORD kMaxKeyFileBytes = 64 * 1024;
 
-bool ReadKeyFile(const std::string& path, std::string& text)
+bool ReadKeyFile(const std::wstring& path, std::string& text)
 {
-    HANDLE opened = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (opened == INVALID_HANDLE_VALUE)
         return false;
     FileHandle file(opened);
@@ -45,18 +45,10 @@ bool ReadKeyFile(const std::string& path, std::string& text)
     return true;
 }
 
-bool IsFile(const std::string& path)
+bool IsFile(const std::wstring& path)
 {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// The version the updater reads from a game executable; 0 for none.
-int GameVersion(const std::string& path)
-{
-    CVersionInfo game(path);
-    game.ReadCurrent();
-    return game.m_nLocal;
 }
 
 // The warnings, and a closing line that names what was not checked.
@@ -81,13 +73,13 @@ void PrintWarnings(CConsoleOutput& out, const Warnings& warnings, const std::str
 
 } // namespace
 
-int main(int argc, char** argv)
+int wmain(int argc, wchar_t** argv)
 {
     CConsoleOutput out(STD_OUTPUT_HANDLE);
     CConsoleOutput err(STD_ERROR_HANDLE);
-    ParsedArguments parsed = ParseCheckArguments(std::vector<std::string>(argv + (argc > 0), argv + argc));
+    ParsedArguments parsed = ParseCheckArguments(std::vector<std::wstring>(argv + (argc > 0), argv + argc));
     if (!parsed.options)
-        return UsageError(err, parsed.error);
+        return UsageError(err, FromAnsi(parsed.error));
     const CheckOptions& options = *parsed.options;
     if (options.help) {
         out.Write(FromAnsi(std::string(kCheckUsage) + "\n"));
@@ -99,30 +91,30 @@ int main(int argc, char** argv)
     settings.package = options.package;
     if (options.keyFile) {
         if (!ReadKeyFile(*options.keyFile, settings.packageKey))
-            return UsageError(err, "cannot read the key file " + *options.keyFile);
+            return UsageError(err, L"cannot read the key file " + *options.keyFile);
         if (!CPackageKey::FromPem(settings.packageKey))
-            return UsageError(err, *options.keyFile + " is not a PEM public key the updater takes "
-                                   "(RSA of 2048 to 4096 bits, or ECDSA P-256)");
+            return UsageError(err, *options.keyFile + L" is not a PEM public key the updater takes "
+                                   L"(RSA of 2048 to 4096 bits, or ECDSA P-256)");
         settings.keyDescription = *options.keyFile;
     } else {
         settings.packageKey = BuiltInPackageKey();
-        settings.keyDescription = settings.packageKey.empty() ? "none: packages are not signed" : "built in";
+        settings.keyDescription = settings.packageKey.empty() ? L"none: packages are not signed" : L"built in";
     }
-    for (const std::optional<std::string>* path : {&options.game, &options.newGame}) {
+    for (const std::optional<std::wstring>* path : {&options.game, &options.newGame}) {
         if (*path && !IsFile(**path))
-            return UsageError(err, "no such game file " + **path);
+            return UsageError(err, L"no such game file " + **path);
     }
     if (options.packageCopy && !IsFile(*options.packageCopy))
-        return UsageError(err, "no such package file " + *options.packageCopy);
+        return UsageError(err, L"no such package file " + *options.packageCopy);
     settings.packageCopy = options.packageCopy;
     if (options.game) {
-        settings.game = GameVersion(*options.game);
+        settings.game = ReadFileVersion(*options.game);
         settings.gameDescription = *options.game;
     } else {
-        settings.gameDescription = "none given: a game without a version, 0.00, is assumed";
+        settings.gameDescription = L"none given: a game without a version, 0.00, is assumed";
     }
     if (options.newGame) {
-        settings.newGame = GameVersion(*options.newGame);
+        settings.newGame = ReadFileVersion(*options.newGame);
         settings.newGameDescription = *options.newGame;
     }
 

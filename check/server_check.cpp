@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cwchar>
 #include <memory>
+#include <string_view>
 #include <vector>
 
+#include "check_args.h"
 #include "package_signature.h"
 #include "temporary_folder.h"
 #include "text.h"
@@ -20,48 +22,11 @@ constexpr size_t kNewsLinesShown = 40;
 // would slow the download down.
 constexpr ULONGLONG kProgressIntervalMs = 200;
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const noexcept { CloseHandle(handle); }
-};
-using FileHandle = std::unique_ptr<void, HandleCloser>;
-
 using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-FetchFacts FactsOf(const TransferInfo& info, const std::string& requested)
-{
-    FetchFacts facts;
-    facts.requestedUrl = RedactUrl(requested);
-    facts.finalUrl = RedactUrl(info.url.empty() ? requested : info.url);
-    facts.status = info.status;
-    facts.systemError = info.systemError;
-    facts.contentLength = info.contentLength;
-    facts.contentLengthHeaders = info.contentLengthHeaders;
-    facts.contentLengthMalformed = info.contentLengthMalformed;
-    facts.contentEncoding = info.contentEncoding;
-    facts.bound = info.bodyEnd == BodyEnd::TimeUp    ? BodyBound::TimeUp
-                  : info.bodyEnd == BodyEnd::TooSlow ? BodyBound::TooSlow
-                                                     : BodyBound::None;
-    facts.bodyBytes = info.bodyBytes;
-    facts.bodySeconds = std::chrono::duration<double>(info.bodyTime).count();
-    switch (info.error) {
-    case TransferError::None: facts.error = FetchError::None; break;
-    case TransferError::BadUrl: facts.error = FetchError::BadUrl; break;
-    case TransferError::Unreachable: facts.error = FetchError::Unreachable; break;
-    case TransferError::Certificate: facts.error = FetchError::Certificate; break;
-    case TransferError::InsecureRedirect: facts.error = FetchError::InsecureRedirect; break;
-    case TransferError::TooManyRedirects: facts.error = FetchError::TooManyRedirects; break;
-    case TransferError::HttpStatus: facts.error = FetchError::HttpStatus; break;
-    case TransferError::NoTimeLeft: facts.error = FetchError::NoTimeLeft; break;
-    case TransferError::UnreadableHeader: facts.error = FetchError::UnreadableHeader; break;
-    case TransferError::TimeUp: facts.error = FetchError::TimeUp; break;
-    case TransferError::TooSlow: facts.error = FetchError::TooSlow; break;
-    }
-    return facts;
 }
 
 std::wstring Field(const wchar_t* name, const std::wstring& value)
@@ -80,13 +45,13 @@ std::wstring Seconds(double seconds)
 }
 
 // The transfer lines of one file's block.
-void PrintTransfer(CConsoleOutput& out, const wchar_t* file, const FetchFacts& facts,
+void PrintTransfer(CConsoleOutput& out, const std::string& file, const TransferInfo& facts,
                    std::optional<double> seconds)
 {
-    out.Write(std::wstring(L"\n") + file + L"\n");
-    std::wstring url = FromAnsi(facts.finalUrl);
-    if (facts.finalUrl != facts.requestedUrl)
-        url += L" (redirected from " + FromAnsi(facts.requestedUrl) + L")";
+    out.Write(L"\n" + FromAnsi(file) + L"\n");
+    std::wstring url = FromAnsi(RedactUrl(facts.url));
+    if (facts.url != facts.requestedUrl)
+        url += L" (redirected from " + FromAnsi(RedactUrl(facts.requestedUrl)) + L")";
     out.Write(Field(L"URL", url));
     out.Write(Field(L"status", facts.status ? std::to_wstring(facts.status) : L"no HTTP answer"));
     if (facts.contentLength)
@@ -126,29 +91,26 @@ bool ConvertsStrictly(const std::string& bytes)
                                                 static_cast<int>(bytes.size()), nullptr, 0) > 0;
 }
 
-// The first bytes of a file in the working folder.
-std::string FileHead(const char* name, DWORD size)
+// As sha256sum writes a digest: lower-case hexadecimal.
+std::string HexDigits(const Sha256Digest& digest)
 {
-    HANDLE opened = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (opened == INVALID_HANDLE_VALUE)
-        return {};
-    FileHandle file(opened);
-    std::string head(size, '\0');
-    DWORD read = 0;
-    if (!ReadFile(file.get(), head.data(), size, &read, nullptr))
-        read = 0;
-    head.resize(read);
-    return head;
+    const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : digest) {
+        text += hex[byte >> 4];
+        text += hex[byte & 0xF];
+    }
+    return text;
 }
 
-// The size and SHA-256 of a file, by the platform's CNG, for the publisher to
-// compare with sha256sum of the file uploaded.
-std::optional<FileSummary> Summarize(const char* path)
+// The size and SHA-256 of the publisher's own copy of the package, by the
+// platform's CNG, as the served package's.
+std::optional<FileSummary> Summarize(const std::wstring& path)
 {
-    HANDLE opened = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (opened == INVALID_HANDLE_VALUE)
         return std::nullopt;
-    FileHandle file(opened);
+    std::unique_ptr<void, decltype(&CloseHandle)> file(opened, &CloseHandle);
     CSha256 digest;
     std::vector<char> buffer(64 * 1024);
     FileSummary summary;
@@ -165,120 +127,89 @@ std::optional<FileSummary> Summarize(const char* path)
     std::optional<Sha256Digest> hash = digest.Finish();
     if (!hash)
         return std::nullopt;
-    // As sha256sum writes a digest: lower-case hexadecimal.
-    const char hex[] = "0123456789abcdef";
-    for (unsigned char byte : *hash) {
-        summary.sha256 += hex[byte >> 4];
-        summary.sha256 += hex[byte & 0xF];
-    }
+    summary.sha256 = HexDigits(*hash);
     return summary;
 }
 
-PackageOutcome PackageOutcomeOf(DownloadOutcome outcome)
-{
-    switch (outcome) {
-    case DownloadOutcome::Installed: return PackageOutcome::Complete;
-    case DownloadOutcome::TransferFailed: return PackageOutcome::TransferFailed;
-    case DownloadOutcome::NotPlainAnswer: return PackageOutcome::NotPlainAnswer;
-    case DownloadOutcome::NotLengthFramed: return PackageOutcome::NotLengthFramed;
-    case DownloadOutcome::Incomplete: return PackageOutcome::Incomplete;
-    case DownloadOutcome::Empty: return PackageOutcome::Empty;
-    case DownloadOutcome::SizeMismatch: return PackageOutcome::SizeMismatch;
-    case DownloadOutcome::TooSlow: return PackageOutcome::TooSlow;
-    default: return PackageOutcome::NotWritten;
-    }
-}
-
-SignatureState SignatureStateOf(DownloadOutcome outcome, const TransferInfo& signature)
-{
-    if (outcome == DownloadOutcome::TooSlow &&
-        (signature.bodyEnd == BodyEnd::TooSlow || signature.error == TransferError::TooSlow))
-        return SignatureState::TooSlow;
-    switch (outcome) {
-    case DownloadOutcome::SignatureMissing: return SignatureState::Missing;
-    case DownloadOutcome::SignatureNotPlainAnswer: return SignatureState::NotPlainAnswer;
-    case DownloadOutcome::SignatureTooLarge: return SignatureState::TooLarge;
-    case DownloadOutcome::SignatureInvalid: return SignatureState::Invalid;
-    default: return SignatureState::Verified;
-    }
-}
-
 // One download of the package into the working folder, as the Update button
-// makes it.
-DownloadOutcome Download(CDownloadJob& job, CConsoleOutput& out)
+// makes it, keeping the first bytes of the package in head and the SHA-256 of
+// all it received in digest (by the platform's CNG), for the publisher to
+// compare with sha256sum of the file uploaded.
+PackageDownload Download(const ServerCheckSettings& settings, const std::string& packageKey, CConsoleOutput& out,
+                         std::string& head, std::optional<Sha256Digest>& digest)
 {
+    CDownloadJob job(kUpdatePackage, settings.baseUrl, packageKey);
     ULONGLONG lastShown = 0;
-    job.m_onProgress = [&](uint64_t received, std::optional<uint64_t> total) {
+    head.clear();
+    CSha256 sha256;
+    bool digested = sha256.IsReady();
+    job.m_onProgress = [&](std::string_view piece, uint64_t received, std::optional<uint64_t> total) {
+        head.append(piece.substr(0, kPackageHeadBytes - head.size()));
+        digested = digested && sha256.Add(piece.data(), piece.size());
         ULONGLONG now = GetTickCount64();
         if (now - lastShown < kProgressIntervalMs && !(total && received == *total))
             return;
         lastShown = now;
         out.Progress(L"  update.exe  " + FromAnsi(FormatProgress(received, total)));
     };
-    job.Run();
+    PackageDownload download = job.Run();
     out.EndProgress();
-    return job.m_outcome;
+    digest = digested ? sha256.Finish() : std::nullopt;
+    return download;
 }
 
 void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out, Warnings& warnings)
 {
+    PackageFacts package;
+    package.signed_ = !settings.packageKey.empty();
     CTemporaryWorkingFolder folder;
     if (!folder.IsReady()) {
-        CheckPackage(PackageFacts{FetchFacts{}, PackageOutcome::NotWritten, 0, {}}, warnings);
+        package.download.outcome = DownloadOutcome::CannotWrite;
+        CheckPackage(package, warnings);
         return;
     }
-    const std::string url = settings.baseUrl + kUpdatePackage;
+    std::optional<Sha256Digest> digest;
     auto start = Clock::now();
-    CDownloadJob job(kUpdatePackage, settings.baseUrl, settings.packageKey);
-    DownloadOutcome outcome = Download(job, out);
+    package.download = Download(settings, settings.packageKey, out, package.head, digest);
     double seconds = SecondsSince(start);
 
-    SignatureFacts signature;
-    if (!settings.packageKey.empty()) {
-        signature.fetch = FactsOf(job.m_signatureTransfer, url + kSignatureSuffix);
-        signature.state = SignatureStateOf(outcome, job.m_signatureTransfer);
-        const TransferInfo& sigTransfer = job.m_signatureTransfer;
-        PrintTransfer(out, L"update.exe.sig", signature.fetch,
-                      std::chrono::duration<double>(sigTransfer.answerTime + sigTransfer.bodyTime).count());
-        out.Write(Field(L"verdict", signature.state == SignatureState::Verified ? L"verifies update.exe"
-                                    : signature.state == SignatureState::Invalid
-                                        ? L"does not verify update.exe"
-                                        : L"not usable"));
-        CheckSignature(signature, warnings);
-        // The package is examined all the same: a signature problem must not
-        // hide one of the package.
-        if (signature.state != SignatureState::Verified) {
-            job = CDownloadJob(kUpdatePackage, settings.baseUrl, std::string());
+    if (package.signed_) {
+        const PackageDownload& signed_ = package.download;
+        PrintTransfer(out, std::string(kUpdatePackage) + kSignatureSuffix, signed_.signature,
+                      std::chrono::duration<double>(signed_.signature.answerTime + signed_.signature.bodyTime)
+                          .count());
+        out.Write(Field(L"verdict", FromAnsi(SignatureVerdict(signed_))));
+        CheckSignature(signed_, warnings);
+        // A signature problem that stopped the download before the package
+        // was requested must not hide one of the package: it is downloaded
+        // once, unsigned.
+        if (signed_.transfer.requestedUrl.empty()) {
             start = Clock::now();
-            outcome = Download(job, out);
+            package.download = Download(settings, std::string(), out, package.head, digest);
             seconds = SecondsSince(start);
         }
     }
 
-    PackageFacts package;
-    package.fetch = FactsOf(job.m_packageTransfer, url);
-    package.outcome = PackageOutcomeOf(outcome);
-    package.received = job.m_nReceived;
-    package.signed_ = !settings.packageKey.empty();
-    if (package.outcome == PackageOutcome::Complete)
-        package.head = FileHead(kUpdatePackage, kPackageHeadBytes);
-    PrintTransfer(out, L"update.exe", package.fetch, seconds);
-    out.Write(Field(L"size", FromAnsi(FormatBytes(package.received)) + L" received"));
+    if (!ArrivedWhole(package.download))
+        package.head.clear();
+    PrintTransfer(out, kUpdatePackage, package.download.transfer, seconds);
+    out.Write(Field(L"size", FromAnsi(FormatBytes(package.download.received)) + L" received"));
     std::optional<FileSummary> served;
-    if (package.outcome == PackageOutcome::Complete) {
-        served = Summarize(kUpdatePackage);
+    if (ArrivedWhole(package.download)) {
+        if (digest)
+            served = FileSummary{package.download.received, HexDigits(*digest)};
         out.Write(Field(L"SHA-256", served ? FromAnsi(served->sha256) : L"not computed"));
         out.Write(Field(L"starts", FromAnsi(EscapeBytes(package.head.substr(0, 2)))));
     }
     CheckPackage(package, warnings);
     if (settings.packageCopy) {
-        const std::string& path = *settings.packageCopy;
-        std::optional<FileSummary> copy = Summarize(path.c_str());
-        out.Write(Field(L"yours", FromAnsi(path) + (copy ? L", " + FromAnsi(FormatBytes(copy->size)) +
-                                                               L", SHA-256 " + FromAnsi(copy->sha256)
-                                                         : std::wstring(L": cannot be read"))));
+        const std::wstring& path = *settings.packageCopy;
+        std::optional<FileSummary> copy = Summarize(path);
+        out.Write(Field(L"yours", path + (copy ? L", " + FromAnsi(FormatBytes(copy->size)) + L", SHA-256 " +
+                                                     FromAnsi(copy->sha256)
+                                               : std::wstring(L": cannot be read"))));
         if (copy && served)
-            CheckPackageCopy(*served, path, *copy, warnings);
+            CheckPackageCopy(*served, Ascii(path), *copy, warnings);
     }
     CheckPackageLayout(package, warnings);
 }
@@ -298,39 +229,35 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
     Warnings warnings;
     CUpdateSource source(settings.baseUrl);
     out.Write(L"Update directory  " + FromAnsi(RedactUrl(source.m_strBaseUrl)) + L"\n");
-    out.Write(L"Package key       " + FromAnsi(settings.keyDescription) + L"\n");
-    out.Write(L"Game              " + FromAnsi(settings.gameDescription) + L"\n");
+    out.Write(L"Package key       " + settings.keyDescription + L"\n");
+    out.Write(L"Game              " + settings.gameDescription + L"\n");
     if (settings.newGame)
-        out.Write(L"New game          " + FromAnsi(settings.newGameDescription) + L"\n");
+        out.Write(L"New game          " + settings.newGameDescription + L"\n");
 
-    const std::string versionUrl = source.m_strBaseUrl + source.m_strVersionFile;
     CVersionInfo versionInfo;
-    CVersionInfo::Fetch versionFetch;
     auto start = Clock::now();
     // As the updater's dialog fetches them: in one shared time.
     const auto fetchesEnd = TransferClock::now() + kStartupFetchTime;
-    versionInfo.FetchLatest(versionUrl, &versionFetch, fetchesEnd);
-    VersionFacts version{FactsOf(versionFetch.transfer, versionUrl), versionFetch.read, versionFetch.body};
-    PrintTransfer(out, L"version.dat", version.fetch, SecondsSince(start));
-    if (version.read) {
-        out.Write(Field(L"size", FromAnsi(FormatBytes(version.body.size())) + L" in the first read"));
-        out.Write(Field(L"body", L"\"" + FromAnsi(EscapeBytes(version.body)) + L"\""));
+    const VersionFileFetch version =
+        versionInfo.FetchLatest(source.m_strBaseUrl + source.m_strVersionFile, fetchesEnd);
+    PrintTransfer(out, kVersionFile, version.transfer, SecondsSince(start));
+    if (version.body) {
+        out.Write(Field(L"size", FromAnsi(FormatBytes(version.body->size())) + L" in the first read"));
+        out.Write(Field(L"body", L"\"" + FromAnsi(EscapeBytes(*version.body)) + L"\""));
     }
     CheckVersionFile(version, warnings);
     CheckVersions(versionInfo.m_nRemote, settings.game, warnings);
     if (settings.newGame)
         CheckNewGame(versionInfo.m_nRemote, *settings.newGame, warnings);
 
-    TransferInfo newsTransfer;
     start = Clock::now();
     NewsFacts news;
-    news.news = FetchNews(source, &newsTransfer, fetchesEnd);
-    news.fetch = FactsOf(newsTransfer, source.m_strBaseUrl + "text.txt");
-    news.definedInCp932 = ConvertsStrictly(news.news);
+    news.fetch = FetchNews(source, fetchesEnd);
+    news.definedInCp932 = ConvertsStrictly(news.fetch.news.value_or(std::string()));
     news.cap = kMaxNewsBytes;
-    PrintTransfer(out, L"text.txt", news.fetch, SecondsSince(start));
-    if (news.fetch.error == FetchError::None)
-        out.Write(Field(L"size", FromAnsi(FormatBytes(news.news.size())) + L" read"));
+    PrintTransfer(out, kNewsFile, news.fetch.transfer, SecondsSince(start));
+    if (news.fetch.news)
+        out.Write(Field(L"size", FromAnsi(FormatBytes(news.fetch.news->size())) + L" read"));
     CheckNews(news, warnings);
 
     if (settings.package)
@@ -346,7 +273,7 @@ Warnings CheckServer(const ServerCheckSettings& settings, CConsoleOutput& out)
     out.Write(std::wstring(L"  Update  ") + (IsUpdateAvailable(current, latest) ? L"enabled" : L"disabled") +
               L"\n");
     out.Write(L"  news\n");
-    PrintNews(out, NewsShown(news.news));
+    PrintNews(out, NewsShown(news.fetch.news.value_or(kNoNews)));
     if (settings.newGame) {
         out.Write(L"\nWhat a player sees after the update, with the new game\n");
         out.Write(L"  " + WideFromCp932(FormatCurrentLine(*settings.newGame)) + L"\n");

@@ -11,13 +11,13 @@
 struct ServerCheckSettings {
     std::string baseUrl;         // ends in "/"
     std::string packageKey;      // PEM; empty: packages are not signed
-    std::string keyDescription;  // where the key came from, for the report
-    std::optional<int> game;     // the version of the game to compare with
-    std::string gameDescription; // its path, for the report
-    std::optional<int> newGame;  // the version of the game the package installs
-    std::string newGameDescription;
+    std::wstring keyDescription;  // where the key came from, for the report
+    std::optional<int> game;      // the version of the game to compare with
+    std::wstring gameDescription; // its path, for the report
+    std::optional<int> newGame;   // the version of the game the package installs
+    std::wstring newGameDescription;
     bool package = true;
-    std::optional<std::string> packageCopy; // the publisher's own update.exe
+    std::optional<std::wstring> packageCopy; // the publisher's own update.exe
 };
 
 // Prints the report and returns the warnings it ends with.

@@ -1,5 +1,5 @@
 // The application object: the program's entry runs its InitInstance once, and
-// the process ends when it returns.
+// the process ends when it returns; there is no message loop.
 #pragma once
 
 #include <windows.h>
@@ -11,7 +11,7 @@ public:
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
 
-    // Returns false to end the process instead of running a message loop.
+    // Its result is not examined: the process ends either way.
     virtual BOOL InitInstance() = 0;
 
     // The one application object of the process.

@@ -15,5 +15,7 @@ BOOL Cupdater_OrvantisApp::InitInstance()
 
     Cupdater_OrvantisDlg dialog;
     dialog.DoModal();
+    // As a dialog-based application says that the program is done: nothing
+    // runs after the dialog.
     return FALSE;
 }

@@ -66,13 +66,13 @@ BOOL Cupdater_OrvantisDlg::OnInitDialog()
     // The two fetches share one time, so that the window shows whatever the
     // server sends.
     const CTransfer::Clock::time_point fetchesEnd = CTransfer::Clock::now() + kStartupFetchTime;
-    m_versionInfo.FetchLatest(m_updateSource.m_strBaseUrl + m_updateSource.m_strVersionFile, nullptr, fetchesEnd);
+    m_versionInfo.FetchLatest(m_updateSource.m_strBaseUrl + m_updateSource.m_strVersionFile, fetchesEnd);
     m_versionInfo.ReadCurrent();
     m_nCurrent = m_versionInfo.m_nLocal;
     m_nLatest = m_versionInfo.m_nRemote;
     m_strLatest = FormatLatestLine(m_nLatest);
     m_strCurrent = FormatCurrentLine(m_nCurrent);
-    m_strNews = FetchNews(m_updateSource, nullptr, fetchesEnd);
+    m_strNews = FetchNews(m_updateSource, fetchesEnd).news.value_or(kNoNews);
     EnableUpdateButton();
 
     return CDialog::OnInitDialog();
@@ -134,6 +134,9 @@ bool Cupdater_OrvantisDlg::OnSysCommand(UINT id)
     return true;
 }
 
+// The dialog has no minimise box, so only another program minimises it. Such
+// a window still draws its icon, as windows did when minimised ones were
+// icons on the desktop: cheap, and never a blank square.
 bool Cupdater_OrvantisDlg::OnPaint()
 {
     if (!IsIconic(m_hWnd))
@@ -156,7 +159,7 @@ void Cupdater_OrvantisDlg::OnUpdate()
         CDownloadJob job(kUpdatePackage, m_updateSource.m_strBaseUrl);
         m_strNews = kDownloading;
         ShowProgress();
-        if (job.Run() != 0) {
+        if (job.Run().outcome != DownloadOutcome::Installed) {
             // Nothing is started: the player may try again or play on.
             m_strNews = kDownloadFailed;
         } else {

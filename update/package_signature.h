@@ -58,6 +58,5 @@ private:
     unsigned m_bits;
 };
 
-// The signature file beside the package on the server, and its size limit.
-inline constexpr char kSignatureSuffix[] = ".sig";
+// The size limit of the signature file beside the package on the server.
 inline constexpr size_t kMaxSignatureBytes = 4096;

@@ -10,6 +10,8 @@
 
 namespace {
 
+// Spelt "tesly", not as the game's "tesli": servers' logs and rules know the
+// updater by this name.
 constexpr char kAgent[] = "update_harun_tesly";
 constexpr DWORD kReceiveTimeoutMs = 5000;
 constexpr std::chrono::milliseconds kReceiveTimeout{kReceiveTimeoutMs};
@@ -42,22 +44,16 @@ bool HasHeaderLines(HINTERNET request)
     return firstLineEnd != std::string::npos && headers.find(':', firstLineEnd) != std::string::npos;
 }
 
-bool IsCertificateError(DWORD error)
-{
-    switch (error) {
-    case ERROR_INTERNET_INVALID_CA:
-    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
-    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
-    case ERROR_INTERNET_SEC_CERT_ERRORS:
-    case ERROR_INTERNET_SEC_CERT_NO_REV:
-    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
-    case ERROR_INTERNET_SEC_CERT_REVOKED:
-    case ERROR_INTERNET_SEC_INVALID_CERT:
-        return true;
-    default:
-        return false;
-    }
-}
+// The names of the client's errors are its header's.
+static_assert(static_cast<uint32_t>(ClientError::CannotConnect) == ERROR_INTERNET_CANNOT_CONNECT);
+static_assert(static_cast<uint32_t>(ClientError::SecCertDateInvalid) == ERROR_INTERNET_SEC_CERT_DATE_INVALID);
+static_assert(static_cast<uint32_t>(ClientError::SecCertCnInvalid) == ERROR_INTERNET_SEC_CERT_CN_INVALID);
+static_assert(static_cast<uint32_t>(ClientError::InvalidCa) == ERROR_INTERNET_INVALID_CA);
+static_assert(static_cast<uint32_t>(ClientError::SecCertErrors) == ERROR_INTERNET_SEC_CERT_ERRORS);
+static_assert(static_cast<uint32_t>(ClientError::SecCertNoRev) == ERROR_INTERNET_SEC_CERT_NO_REV);
+static_assert(static_cast<uint32_t>(ClientError::SecCertRevFailed) == ERROR_INTERNET_SEC_CERT_REV_FAILED);
+static_assert(static_cast<uint32_t>(ClientError::SecInvalidCert) == ERROR_INTERNET_SEC_INVALID_CERT);
+static_assert(static_cast<uint32_t>(ClientError::SecCertRevoked) == ERROR_INTERNET_SEC_CERT_REVOKED);
 
 // The errors of a request whose connection ended before any byte of an
 // answer: reset, or aborted (Wine reports a reset so).
@@ -131,6 +127,7 @@ std::string RedirectTarget(HINTERNET request, const std::string& from)
 bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
 {
     m_info = TransferInfo();
+    m_info.requestedUrl = url;
     m_info.url = url;
     m_start = Clock::now();
     m_floor = CProgressFloor();
@@ -305,17 +302,6 @@ bool CTransfer::ReadBodyHeaders()
     m_info.contentLengthMalformed = length.malformed;
     return JoinedValues(m_request.Get(), HTTP_QUERY_CONTENT_ENCODING, m_info.contentEncoding) &&
            JoinedValues(m_request.Get(), HTTP_QUERY_TRANSFER_ENCODING, m_info.transferEncoding);
-}
-
-AnswerFault DownloadAnswerFault(const TransferInfo& info)
-{
-    if (info.status != 200)
-        return AnswerFault::NotWhole;
-    if (info.contentLengthMalformed)
-        return AnswerFault::ContentLength;
-    if (!IsIdentityEncoding(info.contentEncoding))
-        return AnswerFault::ContentEncoding;
-    return AnswerFault::None;
 }
 
 BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD size)>& consume,

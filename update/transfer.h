@@ -9,12 +9,11 @@
 #include "transfer_bounds.h"
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
+
+#include "transfer_facts.h"
 
 struct InternetHandleCloser {
     void operator()(HINTERNET handle) const noexcept { InternetCloseHandle(handle); }
@@ -26,53 +25,6 @@ using InternetHandle = std::unique_ptr<void, InternetHandleCloser>;
 // it would never be read again (a second copy of every package on the
 // player's disk).
 constexpr DWORD kTransferCacheFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
-
-// Why a transfer could not be opened.
-enum class TransferError {
-    None,
-    BadUrl,           // longer than 255 characters, or not an http or https URL
-    Unreachable,      // no connection, no answer in time, or no HTTP answer
-    Certificate,      // the platform rejected the server's certificate
-    InsecureRedirect, // an https request was redirected to plain http
-    TooManyRedirects, // more than 10 redirects, as a redirect loop gives
-    HttpStatus,       // the server answered with a status other than 2xx
-    NoTimeLeft,       // not sent: the time for it was used up before it was due
-    UnreadableHeader, // a header of the answer could not be read whole
-    TimeUp,           // the transfer's deadline passed before its answer began (redirects and waits count)
-    TooSlow,          // no answer began in the progress floor's window (redirects and waits count)
-};
-
-// How the reading of a body ended.
-enum class BodyEnd {
-    Complete, // the server's body ended with a successful empty read
-    Stopped,  // the consumer asked to stop
-    Failed,   // a read failed or timed out
-    TimeUp,   // the deadline passed: what arrived before it stands
-    TooSlow,  // fewer than kMinProgressBytes arrived in kProgressWindow
-};
-
-// What became of a transfer, for those who report on the server.
-struct TransferInfo {
-    std::string url;      // after any redirects the server asked for
-    DWORD status = 0;     // the HTTP status, 0 when there was no answer
-    TransferError error = TransferError::None;
-    DWORD systemError = 0; // the client's error code behind Unreachable or Certificate
-    std::vector<std::string> contentLengthHeaders; // every Content-Length value, as sent
-    std::optional<uint64_t> contentLength; // the length they announce, when they give one
-    bool contentLengthMalformed = false;   // one is not plain digits, or two differ
-    std::string contentEncoding;           // empty when none was sent
-    std::string transferEncoding;          // empty when none was sent
-    BodyEnd bodyEnd = BodyEnd::Complete;   // once the body was read
-    uint64_t bodyBytes = 0;                // of the body, received
-    std::chrono::milliseconds answerTime{0}; // from the request to the answer's head, redirects included
-    std::chrono::milliseconds bodyTime{0}; // spent reading the body
-};
-
-// Why an answer cannot be taken as a downloaded file, which must be the whole
-// file as stored: status 200 (not 206 or another 2xx), at most one announced
-// length, in plain digits, and no Content-Encoding but identity.
-enum class AnswerFault { None, NotWhole, ContentLength, ContentEncoding };
-AnswerFault DownloadAnswerFault(const TransferInfo& info);
 
 // The clock of the transfers' bounds: GetTickCount64, in milliseconds. The
 // standard steady clock would bring 64-bit division and gettimeofday into

@@ -10,9 +10,6 @@
 
 namespace {
 
-constexpr char kNewsFile[] = "text.txt";
-constexpr char kNoNews[] = "ニュースはありません";
-
 // The body of a signature file into signature, or the outcome that stops the
 // download: the file cannot be fetched, is not a plain answer, or does not
 // arrive whole within the size of any signature.
@@ -48,38 +45,36 @@ std::optional<DownloadOutcome> FetchSignature(const std::string& url, TransferIn
 CUpdateSource::CUpdateSource() : CUpdateSource(BuiltInBaseUrl()) {}
 
 CUpdateSource::CUpdateSource(std::string baseUrl)
-    : m_strBaseUrl(std::move(baseUrl)), m_strVersionFile("version.dat")
+    : m_strBaseUrl(std::move(baseUrl)), m_strVersionFile(kVersionFile)
 {
 }
 
-std::string FetchNews(const CUpdateSource& source, TransferInfo* info, CTransfer::Clock::time_point until)
+NewsFetch FetchNews(const CUpdateSource& source, CTransfer::Clock::time_point until)
 {
+    NewsFetch fetch;
+    const std::string url = source.m_strBaseUrl + kNewsFile;
     // Due after the start-up's time is up, it is not sent: the window must show.
     if (CTransfer::Clock::now() >= until) {
-        if (info) {
-            *info = TransferInfo();
-            info->error = TransferError::NoTimeLeft;
-        }
-        return kNoNews;
+        fetch.transfer.requestedUrl = fetch.transfer.url = url;
+        fetch.transfer.error = TransferError::NoTimeLeft;
+        return fetch;
     }
     CTransfer transfer;
-    bool opened = transfer.Open(source.m_strBaseUrl + kNewsFile, ReadLimits{until});
-    if (info)
-        *info = transfer.Info();
+    bool opened = transfer.Open(url, ReadLimits{until});
+    fetch.transfer = transfer.Info();
     if (!opened)
-        return kNoNews;
+        return fetch;
     // A read that fails part way, or the end of the start-up's time, leaves
     // the news received so far.
-    std::string news;
+    std::string& news = fetch.news.emplace();
     transfer.ReadBody(
         [&news](const char* data, DWORD size) {
             news.append(data, std::min<size_t>(size, kMaxNewsBytes - news.size()));
             return news.size() < kMaxNewsBytes;
         },
         ReadLimits{until});
-    if (info)
-        *info = transfer.Info();
-    return news;
+    fetch.transfer = transfer.Info();
+    return fetch;
 }
 
 CDownloadJob::CDownloadJob(std::string fileName, std::string baseUrl)
@@ -93,17 +88,15 @@ CDownloadJob::CDownloadJob(std::string fileName, std::string baseUrl, std::strin
 {
 }
 
-int CDownloadJob::Run()
+PackageDownload CDownloadJob::Run()
 {
-    m_outcome = Download();
-    return m_outcome == DownloadOutcome::Installed ? 0 : 1;
+    PackageDownload download;
+    download.outcome = Download(download);
+    return download;
 }
 
-DownloadOutcome CDownloadJob::Download()
+DownloadOutcome CDownloadJob::Download(PackageDownload& download)
 {
-    m_nReceived = 0;
-    m_packageTransfer = TransferInfo();
-    m_signatureTransfer = TransferInfo();
     std::string url = m_strBaseUrl + m_strFileName;
 
     // The signature is small: fetched first, a missing one costs the player
@@ -112,7 +105,7 @@ DownloadOutcome CDownloadJob::Download()
     std::optional<CPackageKey> key;
     std::string signature;
     if (signed_) {
-        if (std::optional<DownloadOutcome> failed = FetchSignature(url + kSignatureSuffix, m_signatureTransfer, signature))
+        if (std::optional<DownloadOutcome> failed = FetchSignature(url + kSignatureSuffix, download.signature, signature))
             return *failed;
         key = CPackageKey::FromPem(m_strPackageKey);
         if (!key)
@@ -121,15 +114,15 @@ DownloadOutcome CDownloadJob::Download()
 
     CTransfer transfer;
     bool opened = transfer.Open(url, ReadLimits{std::nullopt, true});
-    m_packageTransfer = transfer.Info();
-    if (m_packageTransfer.error == TransferError::TooSlow)
+    download.transfer = transfer.Info();
+    if (download.transfer.error == TransferError::TooSlow)
         return DownloadOutcome::TooSlow;
     if (!opened)
         return DownloadOutcome::TransferFailed;
-    if (DownloadAnswerFault(m_packageTransfer) != AnswerFault::None)
+    if (DownloadAnswerFault(download.transfer) != AnswerFault::None)
         return DownloadOutcome::NotPlainAnswer;
     // A signed package proves its bytes, however the body was framed.
-    if (!signed_ && !FramedByOneLength(m_packageTransfer.contentLengthHeaders, m_packageTransfer.transferEncoding))
+    if (!signed_ && !FramedByOneLength(download.transfer.contentLengthHeaders, download.transfer.transferEncoding))
         return DownloadOutcome::NotLengthFramed;
 
     RemoveStalePartialFiles(m_strFileName);
@@ -139,20 +132,20 @@ DownloadOutcome CDownloadJob::Download()
     CSha256 digest;
     if (signed_ && !digest.IsReady())
         return DownloadOutcome::SignatureInvalid;
-    std::optional<uint64_t> announced = m_packageTransfer.contentLength;
+    std::optional<uint64_t> announced = download.transfer.contentLength;
     BodyEnd end = transfer.ReadBody(
         [&](const char* data, DWORD size) {
-            m_nReceived += size;
+            download.received += size;
             if (signed_ && !digest.Add(data, size))
                 return false;
             if (!file.Write(data, size))
                 return false;
             if (m_onProgress)
-                m_onProgress(m_nReceived, announced);
+                m_onProgress(std::string_view(data, size), download.received, announced);
             return true;
         },
         ReadLimits{std::nullopt, true});
-    m_packageTransfer = transfer.Info();
+    download.transfer = transfer.Info();
     if (end == BodyEnd::Stopped)
         return DownloadOutcome::CannotWrite;
     if (end == BodyEnd::Failed)
@@ -161,10 +154,10 @@ DownloadOutcome CDownloadJob::Download()
         return DownloadOutcome::TooSlow;
     // An empty file is never a package; it is what a server that dropped the
     // connection after its status line leaves.
-    if (m_nReceived == 0)
+    if (download.received == 0)
         return DownloadOutcome::Empty;
     // A connection that closes early ends the body short of what was announced.
-    if (announced && *announced != m_nReceived)
+    if (announced && *announced != download.received)
         return DownloadOutcome::SizeMismatch;
     if (signed_) {
         std::optional<Sha256Digest> hash = digest.Finish();

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "transfer.h"
 #include "transfer_bounds.h"
@@ -21,35 +22,19 @@ public:
     std::string m_strVersionFile; // "version.dat"
 };
 
-// The news text for the news box: the body of "text.txt" as code page 932
-// bytes, at most 1 MiB of it and what arrived of it before until, or
-// "ニュースはありません" when the server cannot be reached or answers with an
-// error, or until has passed before the request. info, when given, receives
-// what became of the transfer.
-std::string FetchNews(const CUpdateSource& source, TransferInfo* info = nullptr,
-                      CTransfer::Clock::time_point until = CTransfer::Clock::now() + kStartupFetchTime);
+// The news for the news box: the body of "text.txt" as code page 932 bytes,
+// at most 1 MiB of it and what arrived of it before until. No news when the
+// server cannot be reached or answers with an error, or until has passed
+// before the request.
+NewsFetch FetchNews(const CUpdateSource& source,
+                    CTransfer::Clock::time_point until = CTransfer::Clock::now() + kStartupFetchTime);
+
+// What the news box shows when there is no news.
+inline constexpr char kNoNews[] = "ニュースはありません";
 
 // The news cap: a news box has no use for more, and a broken server must not
 // exhaust memory.
 inline constexpr size_t kMaxNewsBytes = 1024 * 1024;
-
-enum class DownloadOutcome {
-    Installed,         // the package arrived whole (and verified) and took its local name
-    TransferFailed,    // the package could not be fetched: see m_packageTransfer
-    NotPlainAnswer,    // the answer is not the whole package as stored: DownloadAnswerFault(m_packageTransfer)
-    NotLengthFramed,   // unsigned: no one plain Content-Length (chunked, or ended by closing), so a cut would look whole
-    CannotWrite,       // the temporary file could not be created or written
-    Incomplete,        // a read failed or timed out before the body ended
-    TooSlow,           // the package or signature stopped making progress: see their bodyEnd, or error
-                       // (TransferError::TooSlow: no answer began in time)
-    Empty,             // the body was empty
-    SizeMismatch,      // the body's size differs from the announced Content-Length
-    SignatureMissing,  // the signature could not be fetched: see m_signatureTransfer
-    SignatureNotPlainAnswer, // its answer is not the whole file: DownloadAnswerFault(m_signatureTransfer)
-    SignatureTooLarge, // the signature file is larger than any signature
-    SignatureInvalid,  // the signature does not verify with the key, or the key is unusable
-    CannotReplace,     // the finished package could not replace the local file
-};
 
 // Downloads the update package into the working folder.
 class CDownloadJob {
@@ -67,26 +52,17 @@ public:
     // (FramedByOneLength): nothing else would tell a cut package from a whole
     // one. The package goes to a temporary file of this process's own
     // and replaces the file only when the whole, non-empty (and verified) body
-    // has arrived; on any failure an existing file stays as it was. Returns 0
-    // on success, non-zero on failure; m_outcome says which.
-    int Run();
+    // has arrived; on any failure an existing file stays as it was.
+    PackageDownload Run();
 
     std::string m_strFileName;
     std::string m_strBaseUrl;
     std::string m_strPackageKey; // PEM public key; empty: packages are not signed
 
-    // Called after each piece of the package is written, with the bytes so
-    // far and the announced size, when there is one.
-    std::function<void(uint64_t received, std::optional<uint64_t> total)> m_onProgress;
-
-    DownloadOutcome m_outcome = DownloadOutcome::TransferFailed;
-    TransferInfo m_packageTransfer;
-    TransferInfo m_signatureTransfer;
-    uint64_t m_nReceived = 0;
+    // Called after each piece of the package is written, with the piece, the
+    // bytes so far and the announced size, when there is one.
+    std::function<void(std::string_view piece, uint64_t received, std::optional<uint64_t> total)> m_onProgress;
 
 private:
-    DownloadOutcome Download();
+    DownloadOutcome Download(PackageDownload& download);
 };
-
-// The name of the update package, on the server and in the working folder.
-inline constexpr char kUpdatePackage[] = "update.exe";

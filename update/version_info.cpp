@@ -3,28 +3,29 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cwchar>
 #include <memory>
 #include <new>
 #include <utility>
 
+#include "text.h"
 #include "transfer.h"
 #include "version.h"
 
 CVersionInfo::CVersionInfo(std::string exeName) : m_strExeName(std::move(exeName)) {}
 
-int CVersionInfo::FetchLatest(std::string url, Fetch* fetch, CTransfer::Clock::time_point until)
+VersionFileFetch CVersionInfo::FetchLatest(std::string url, CTransfer::Clock::time_point until)
 {
     m_nRemote = 0;
     // The file has always been read into a 256-byte buffer whose zero fill
     // ends the text.
     constexpr size_t kMaxBody = 255;
+    VersionFileFetch fetch;
     CTransfer transfer;
     bool opened = transfer.Open(url, ReadLimits{until});
-    if (fetch)
-        *fetch = Fetch{transfer.Info(), false, {}};
+    fetch.transfer = transfer.Info();
     if (!opened)
-        return 0;
+        return fetch;
     std::string body;
     ReadLimits limits{std::min(until, CTransfer::Clock::now() + kVersionFileTime)};
     BodyEnd end = transfer.ReadBody(
@@ -33,33 +34,36 @@ int CVersionInfo::FetchLatest(std::string url, Fetch* fetch, CTransfer::Clock::t
             return body.size() < kMaxBody;
         },
         limits);
-    bool read = !body.empty() || end == BodyEnd::Complete;
-    if (read)
+    fetch.transfer = transfer.Info();
+    if (!body.empty() || end == BodyEnd::Complete) {
         m_nRemote = ParseVersionFile(body);
-    if (fetch)
-        *fetch = Fetch{transfer.Info(), read, body};
-    return 0;
+        fetch.body = std::move(body);
+    }
+    return fetch;
+}
+
+int ReadFileVersion(std::wstring_view path)
+{
+    // A bare name is the game in the working folder, where it is started: as
+    // a module name it would be searched for, in the updater's folder first.
+    const std::wstring file =
+        path.find_first_of(L"\\/") == std::wstring_view::npos ? L".\\" + std::wstring(path) : std::wstring(path);
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (size == 0)
+        return 0;
+    std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
+    if (!block || !GetFileVersionInfoW(file.c_str(), 0, size, block.get()))
+        return 0;
+    wchar_t* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.get(), L"\\StringFileInfo\\041104b0\\FileVersion",
+                        reinterpret_cast<void**>(&value), &length) || !value)
+        return 0;
+    return ParseFileVersion(Cp932FromWide(std::wstring_view(value, wcsnlen(value, length))));
 }
 
 int CVersionInfo::ReadCurrent()
 {
-    m_nLocal = 0;
-    // A bare name is the game in the working folder, where it is started: as
-    // a module name it would be searched for, in the updater's folder first.
-    const std::string path =
-        m_strExeName.find_first_of("\\/") == std::string::npos ? ".\\" + m_strExeName : m_strExeName;
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-    if (size == 0)
-        return 0;
-    std::unique_ptr<char[]> block(new (std::nothrow) char[size]);
-    if (!block || !GetFileVersionInfoA(path.c_str(), 0, size, block.get()))
-        return 0;
-    char* value = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueA(block.get(), "\\StringFileInfo\\041104b0\\FileVersion",
-                        reinterpret_cast<void**>(&value), &length) || !value)
-        return 0;
-    m_nLocal = ParseFileVersion(std::string_view(value, strnlen(value, length)));
-    return 0;
+    return m_nLocal = ReadFileVersion(WideFromCp932(m_strExeName));
 }

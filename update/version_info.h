@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "transfer.h"
 #include "transfer_bounds.h"
@@ -10,28 +11,24 @@
 // The game executable, in the installation folder.
 inline constexpr char kGameExecutable[] = "harun_tesli.exe";
 
+// The version in the FileVersion of the Japanese Unicode string table
+// (041104b0) of the program at path; 0 when there is none. A bare name is a
+// file in the working folder.
+int ReadFileVersion(std::wstring_view path);
+
 class CVersionInfo {
 public:
     explicit CVersionInfo(std::string exeName = kGameExecutable);
 
-    // What a fetch of the version file met, for those who report on the server.
-    struct Fetch {
-        TransferInfo transfer;
-        bool read = false; // the first read gathered something, or the whole body
-        std::string body;  // what it gathered: all that counts
-    };
-
     // Sets m_nRemote from the version file at url; 0 when it cannot be
-    // fetched. Only the first read of the body counts: the first 255 bytes,
-    // or what arrived of them within kVersionFileTime of the body's start
-    // and before until. fetch, when given, receives the transfer and the
-    // body as read.
-    int FetchLatest(std::string url, Fetch* fetch = nullptr,
-                    CTransfer::Clock::time_point until = CTransfer::Clock::now() + kStartupFetchTime);
+    // fetched. Only the first 255 bytes of the body count, and only what
+    // arrived of them within kVersionFileTime of the body's start and before
+    // until.
+    VersionFileFetch FetchLatest(std::string url,
+                                 CTransfer::Clock::time_point until = CTransfer::Clock::now() + kStartupFetchTime);
 
-    // Sets m_nLocal from the FileVersion of m_strExeName's Japanese Unicode
-    // string table (041104b0); 0 when there is none. A bare name is a file in
-    // the working folder.
+    // Sets m_nLocal from the FileVersion of m_strExeName (ReadFileVersion),
+    // and returns it.
     int ReadCurrent();
 
     std::string m_strExeName;

@@ -18,32 +18,32 @@ namespace {
 const std::string kCp932News = "\x82\xa8\x92\x6d\x82\xe7\x82\xb9\r\nNew stage \xb1\xb2"; // お知らせ, ｱｲ
 
 // An answered transfer, or one that failed with error.
-FetchFacts Fetch(std::optional<uint64_t> contentLength = std::nullopt, FetchError error = FetchError::None,
-                 unsigned long systemError = 0)
+TransferInfo Fetch(std::optional<uint64_t> contentLength = std::nullopt, TransferError error = TransferError::None,
+                   ClientError systemError = {})
 {
-    FetchFacts fetch;
-    fetch.requestedUrl = fetch.finalUrl = "http://h/game/veltrassa_01/update/f";
-    fetch.status = error == FetchError::None ? 200u : 0u;
+    TransferInfo fetch;
+    fetch.requestedUrl = fetch.url = "http://h/game/veltrassa_01/update/f";
+    fetch.status = error == TransferError::None ? 200u : 0u;
     fetch.error = error;
-    fetch.systemError = systemError;
+    fetch.systemError = static_cast<uint32_t>(systemError);
     fetch.contentLength = contentLength;
     return fetch;
 }
 
-// A body the updater stopped reading at a bound, after bytes in seconds.
-FetchFacts Bounded(BodyBound bound, uint64_t bytes, double seconds)
+// A body the updater stopped reading at a bound, after bytes in milliseconds.
+TransferInfo Bounded(BodyEnd bound, uint64_t bytes, int64_t milliseconds)
 {
-    FetchFacts fetch = Fetch();
-    fetch.bound = bound;
+    TransferInfo fetch = Fetch();
+    fetch.bodyEnd = bound;
     fetch.bodyBytes = bytes;
-    fetch.bodySeconds = seconds;
+    fetch.bodyTime = std::chrono::milliseconds(milliseconds);
     return fetch;
 }
 
 // An answer with these Content-Length values and Content-Encoding.
-FetchFacts Answer(unsigned status, std::vector<std::string> lengths, std::string encoding = "")
+TransferInfo Answer(uint32_t status, std::vector<std::string> lengths, std::string encoding = "")
 {
-    FetchFacts fetch = Fetch();
+    TransferInfo fetch = Fetch();
     fetch.status = status;
     AnnouncedLength length = ParseContentLength(lengths);
     fetch.contentLength = length.value;
@@ -115,20 +115,25 @@ struct Rule {
     std::function<void(Warnings&)> run;
 };
 
-Rule Version(std::string body, FetchFacts fetch = Fetch(), bool read = true)
+// read: a read succeeded, and body is what it gathered.
+Rule Version(std::string body, TransferInfo fetch = Fetch(), bool read = true)
 {
-    return {"version.dat", [=](Warnings& w) { CheckVersionFile(VersionFacts{fetch, read, body}, w); }};
+    std::optional<std::string> read_ = read ? std::optional(body) : std::nullopt;
+    return {"version.dat", [=](Warnings& w) { CheckVersionFile(VersionFileFetch{read_, fetch}, w); }};
 }
 
-Rule News(std::string news, FetchFacts fetch = Fetch(), bool defined = true, size_t cap = 1024 * 1024)
+Rule News(std::string news, TransferInfo fetch = Fetch(), bool defined = true, size_t cap = 1024 * 1024)
 {
-    return {"text.txt", [=](Warnings& w) { CheckNews(NewsFacts{fetch, news, defined, cap}, w); }};
+    std::optional<std::string> fetched = fetch.error == TransferError::None ? std::optional(news) : std::nullopt;
+    return {"text.txt", [=](Warnings& w) { CheckNews(NewsFacts{NewsFetch{fetched, fetch}, defined, cap}, w); }};
 }
 
-Rule Package(PackageOutcome outcome, std::string head = "", uint64_t received = 0, FetchFacts fetch = Fetch(9000),
+Rule Package(DownloadOutcome outcome, std::string head = "", uint64_t received = 0, TransferInfo fetch = Fetch(9000),
              bool signed_ = false)
 {
-    return {"update.exe", [=](Warnings& w) { CheckPackage(PackageFacts{fetch, outcome, received, head, signed_}, w); }};
+    return {"update.exe", [=](Warnings& w) {
+                CheckPackage(PackageFacts{PackageDownload{outcome, received, fetch, Fetch()}, head, signed_}, w);
+            }};
 }
 
 // The package served against the publisher's copy, each of this size and digest.
@@ -140,18 +145,25 @@ Rule Copy(uint64_t servedSize, const char* servedSha256, uint64_t copySize, cons
             }};
 }
 
-Rule Signature(SignatureState state, FetchFacts fetch = Fetch())
+// The download with the key, stopped by the signature (the package not
+// requested) or, with received, after the package's body.
+PackageDownload Signed(DownloadOutcome outcome, TransferInfo signature = Fetch(), uint64_t received = 0)
 {
-    return {"update.exe.sig", [=](Warnings& w) { CheckSignature(SignatureFacts{state, fetch}, w); }};
+    return PackageDownload{outcome, received, received ? Fetch(received) : TransferInfo(), signature};
+}
+
+Rule Signature(DownloadOutcome outcome, TransferInfo fetch = Fetch(), uint64_t received = 0)
+{
+    return {"update.exe.sig", [=](Warnings& w) { CheckSignature(Signed(outcome, fetch, received), w); }};
 }
 
 TEST(CheckRules, GiveExactlyTheExpectedWarning)
 {
     constexpr Severity kProblem = Severity::Problem, kNotice = Severity::Notice;
-    using PO = PackageOutcome;
-    using FE = FetchError;
-    FetchFacts redirected = Fetch({}, FE::BadUrl);
-    redirected.finalUrl = "ftp://h/f";
+    using DO = DownloadOutcome;
+    using FE = TransferError;
+    TransferInfo redirected = Fetch({}, FE::BadUrl);
+    redirected.url = "ftp://h/f";
     const struct {
         Rule rule;
         Severity severity;
@@ -162,11 +174,11 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         {Version("version=1,5;", Fetch(300)), kNotice, "only the first 12 bytes of its 300 bytes"},
         {Version("", Fetch(), false), kProblem, "could not be read"},
         // The start-up bounds: one warning, for the time, not also for the cut text.
-        {Version("vers", Bounded(BodyBound::TimeUp, 4, 3.01)), kProblem, "after 4 bytes in 3.01 s (it reads version"},
-        {News("\x82\xa8\x92", Bounded(BodyBound::TimeUp, 3, 9.5)), kProblem, "after 3 bytes in 9.50 s (the start-up"},
+        {Version("vers", Bounded(BodyEnd::TimeUp, 4, 3010)), kProblem, "after 4 bytes in 3.01 s (it reads version"},
+        {News("\x82\xa8\x92", Bounded(BodyEnd::TimeUp, 3, 9500)), kProblem, "after 3 bytes in 9.50 s (the start-up"},
         {News("", Fetch({}, FE::NoTimeLeft)), kProblem, "had used up their time"},
         {News("", Fetch({}, FE::TimeUp)), kProblem, "no whole answer head came before the updater's start-up time (10 s in all)"},
-        {Package(PO::TooSlow, "", 0, Fetch({}, FE::TooSlow)), kProblem, "no whole answer head came within 30 s"},
+        {Package(DO::TooSlow, "", 0, Fetch({}, FE::TooSlow)), kProblem, "no whole answer head came within 30 s"},
         {News("", Fetch({}, FE::UnreadableHeader)), kProblem, "could not be read whole"},
         // The plain form, as far as it bends: a line end after it.
         {Version("version=1,5;\r\n"), kNotice, nullptr},
@@ -181,8 +193,8 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         {Version("", Fetch({}, FE::BadUrl), false), kProblem, "the URL http://h/game/veltrassa_01/update/f is not"},
         {Version("", redirected, false), kProblem, "redirected to ftp://h/f"},
         // The certificate errors the TLS rows of checker_test.cpp leave out.
-        {Version("", Fetch({}, FE::Certificate, 12037), false), kProblem, "expired"},
-        {Version("", Fetch({}, FE::Certificate, 12038), false), kProblem, "another host name"},
+        {Version("", Fetch({}, FE::Certificate, ClientError::SecCertDateInvalid), false), kProblem, "expired"},
+        {Version("", Fetch({}, FE::Certificate, ClientError::SecCertCnInvalid), false), kProblem, "another host name"},
         // A latest version of 0 has its own warning from the version file.
         {{"", [](Warnings& w) { CheckVersions(0, 1005, w); }}, kNotice, nullptr},
         {{"game", [](Warnings& w) { CheckVersions(1005, 0, w); }}, kProblem, "offered every update for ever"},
@@ -198,30 +210,42 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         {News("ab\r\ncd\r", Fetch(), true, 7), kProblem, "news cap"},
         // A failed transfer gives its one warning, not also those of an empty text.
         {News("", Fetch({}, FE::Unreachable)), kProblem, "no-news text"},
-        {Package(PO::Complete, "M"), kProblem, "not a Windows executable"},
-        {Package(PO::Incomplete, "", 3000), kProblem, "stopped after 3,000 bytes"},
-        {Package(PO::NotWritten), kProblem, "could not write"},
-        {Package(PO::TooSlow, "", 31, Bounded(BodyBound::TooSlow, 31, 30.5)), kProblem,
+        {Package(DO::Installed, "M"), kProblem, "not a Windows executable"},
+        {Package(DO::Incomplete, "", 3000), kProblem, "stopped after 3,000 bytes"},
+        {Package(DO::CannotWrite), kProblem, "could not write"},
+        {Package(DO::TooSlow, "", 31, Bounded(BodyEnd::TooSlow, 31, 30500)), kProblem,
          "fewer than 32,768 bytes arrived in 30 s (31 bytes in 30.50 s)"},
-        {Signature(SignatureState::TooSlow, Bounded(BodyBound::TooSlow, 30, 30.2)), kProblem, "(30 bytes in 30.20 s)"},
+        {Signature(DO::TooSlow, Bounded(BodyEnd::TooSlow, 30, 30200)), kProblem, "(30 bytes in 30.20 s)"},
+        {Signature(DO::TooSlow, Fetch({}, FE::TooSlow)), kProblem, "no whole answer head came within 30 s"},
         {Copy(315872, "ab12", 315872, "ab12"), kNotice, nullptr},
         {Copy(277743, "cd34", 315872, "ab12"), kProblem,
          "the file served (277,743 bytes, SHA-256 cd34) is not your copy dist\\update.exe (315,872 bytes, SHA-256 "
          "ab12): shorter, most likely cut short on upload; no updater can tell"},
         {Copy(315872, "cd34", 315872, "ab12"), kProblem, "SHA-256 cd34) is not your copy dist\\update.exe (315,872"},
         // Answers the updater takes as no package, and one whose cut it cannot see.
-        {Package(PO::NotPlainAnswer, "", 0, Answer(206, {"4500"})), kProblem, "answered HTTP 206"},
-        {Package(PO::NotPlainAnswer, "", 0, Answer(200, {"4500", "9000"})), kProblem,
+        {Package(DO::NotPlainAnswer, "", 0, Answer(206, {"4500"})), kProblem, "answered HTTP 206"},
+        {Package(DO::NotPlainAnswer, "", 0, Answer(200, {"4500", "9000"})), kProblem,
          "Content-Length: 4500, and Content-Length: 9000, not one length"},
-        {Package(PO::NotPlainAnswer, "", 0, Answer(200, {"900"}, "gzip")), kProblem, "Content-Encoding: gzip"},
-        {Package(PO::Complete, kSignedProgram, 9000, Answer(200, {"9000", "9000"})), kNotice, nullptr},
-        {Package(PO::NotLengthFramed, "", 0, Answer(200, {})), kProblem, "the updater refuses it"},
-        {Package(PO::Complete, kSignedProgram, 9000, Answer(200, {}), true), kNotice, "the signature check refuses"},
+        {Package(DO::NotPlainAnswer, "", 0, Answer(200, {"900"}, "gzip")), kProblem, "Content-Encoding: gzip"},
+        {Package(DO::Installed, kSignedProgram, 9000, Answer(200, {"9000", "9000"})), kNotice, nullptr},
+        {Package(DO::NotLengthFramed, "", 0, Answer(200, {})), kProblem, "the updater refuses it"},
+        {Package(DO::NotLengthFramed, "", 0, Answer(200, {}), true), kNotice, "the checker did not examine it"},
+        {Package(DO::Installed, kSignedProgram, 9000, Answer(200, {}), true), kNotice, "the signature check refuses"},
         // Only a notice: Windows starts an unsigned program, if more warily.
-        {Package(PO::Complete, ProgramHead(0, 0), 9000), kNotice, "no Authenticode signature"},
-        {Signature(SignatureState::NotPlainAnswer, Answer(200, {"256"}, "br")), kProblem, "Content-Encoding: br"},
+        {Package(DO::Installed, ProgramHead(0, 0), 9000), kNotice, "no Authenticode signature"},
+        {Signature(DO::SignatureNotPlainAnswer, Answer(200, {"256"}, "br")), kProblem, "Content-Encoding: br"},
         {News("xy", Answer(200, {"2"}, "gzip")), kProblem, "players see them as they are"},
-        {Signature(SignatureState::Missing), kProblem, "read whole"},
+        {Signature(DO::SignatureMissing), kProblem, "read whole"},
+        {Signature(DO::SignatureTooLarge), kProblem, "larger than any"},
+        {Signature(DO::SignatureInvalid, Fetch(), 9000), kProblem, "does not verify update.exe"},
+        {Signature(DO::SignatureInvalid), kProblem, "could not be checked"},
+        // After a good signature, the package's own faults are the package's warnings.
+        {Signature(DO::TransferFailed, Fetch(), 0), kProblem, nullptr},
+        {Signature(DO::SizeMismatch, Fetch(), 5000), kProblem, nullptr},
+        {Signature(DO::TooSlow, Fetch(), 31), kProblem, nullptr},
+        {Signature(DO::Installed, Fetch(), 9000), kProblem, nullptr},
+        // A package that arrived whole is examined, whatever the signature says.
+        {Package(DO::SignatureInvalid, "M", 9000), kProblem, "not a Windows executable"},
         // The game the package installs against the latest version: any difference fails the release.
         {{"version.dat", [](Warnings& w) { CheckNewGame(1050, 1005, w); }}, kProblem,
          "the latest version 1.50 is above the new game's 1.05 (the game update.exe installs): players who update "
@@ -234,7 +258,6 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         {{"new game", [](Warnings& w) { CheckNewGame(1005, 0, w); }}, kProblem,
          "no version from the new game (no FileVersion in the string table 041104b0): players who install the "
          "update see 0.00 and are offered it for ever"},
-        {Signature(SignatureState::TooLarge), kProblem, "larger than any"},
     };
     for (const auto& c : cases) {
         Warnings warnings;
@@ -250,6 +273,37 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         EXPECT_NE(warnings[0].cause.find(c.cause), std::string::npos) << c.cause;
         EXPECT_FALSE(warnings[0].fix.empty());
     }
+}
+
+// "verifies" only when the signature was checked over the whole package; after
+// a package that did not arrive whole, why it could not be checked.
+TEST(CheckRules, SignatureVerdictSaysWhatWasChecked)
+{
+    using DO = DownloadOutcome;
+    TransferInfo notFound = Fetch({}, TransferError::HttpStatus);
+    notFound.status = 404;
+    const struct {
+        PackageDownload download;
+        const char* verdict;
+    } cases[] = {
+        {Signed(DO::Installed, Fetch(), 9000), "verifies update.exe"},
+        {Signed(DO::SignatureInvalid, Fetch(), 9000), "does not verify update.exe"},
+        {Signed(DO::SignatureInvalid), "not checked: the key or the platform's SHA-256 could not be used"},
+        {Signed(DO::SignatureMissing, Fetch({}, TransferError::HttpStatus)), "not usable"},
+        {Signed(DO::TooSlow, Bounded(BodyEnd::TooSlow, 30, 30200)), "not usable"},
+        {Signed(DO::TooSlow, Fetch({}, TransferError::TooSlow)), "not usable"},
+        {PackageDownload{DO::TransferFailed, 0, notFound, Fetch()},
+         "not checked: the server answered HTTP 404 for update.exe"},
+        {PackageDownload{DO::TransferFailed, 0, Fetch({}, TransferError::Unreachable), Fetch()},
+         "not checked: update.exe could not be fetched"},
+        {Signed(DO::SizeMismatch, Fetch(), 5000), "not checked: update.exe was cut short"},
+        {Signed(DO::TooSlow, Fetch(), 31), "not checked: update.exe came too slowly"},
+        {Signed(DO::Incomplete, Fetch(), 3000), "not checked: the download of update.exe broke off"},
+        {Signed(DO::Empty, Fetch(), 0), "not checked: update.exe is empty"},
+        {Signed(DO::NotPlainAnswer, Fetch(), 0), "not checked: update.exe was not served whole as stored"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SignatureVerdict(c.download), c.verdict);
 }
 
 // Only a certificate table in complete headers counts; any head cut short or
@@ -297,14 +351,17 @@ TEST(CheckRules, FixesSayWhatToRun)
         {News("\xe3\x81\x8a\r\n"),
          "sed '1s/^\\xEF\\xBB\\xBF//' news-utf8.txt | iconv -f UTF-8 -t CP932 | LC_ALL=C sed 's/\\r*$/\\r/' > text.txt"},
         // A cut upload shows in size and digest; signing it again would hide it.
-        {Signature(SignatureState::Invalid),
+        {Signature(DownloadOutcome::SignatureInvalid, Fetch(), 9000),
          "first compare update.exe as served with the signed file you uploaded: the update.exe block above shows "
          "the size and SHA-256 served, ls -l update.exe and sha256sum update.exe"},
-        {Signature(SignatureState::Invalid), "; if they differ, upload your file again, whole, with its "
-                                             "update.exe.sig. Only if they are the same, sign it"},
+        {Signature(DownloadOutcome::SignatureInvalid, Fetch(), 9000),
+         "; if they differ, upload your file again, whole, with its update.exe.sig. Only if they are the same, sign it"},
         {{"update.exe",
           [](Warnings& w) {
-              CheckPackageLayout(PackageFacts{Fetch(100000), PackageOutcome::Complete, 100000, kSignedPackage, true}, w);
+              CheckPackageLayout(
+                  PackageFacts{PackageDownload{DownloadOutcome::Installed, 100000, Fetch(100000), Fetch()},
+                               kSignedPackage, true},
+                  w);
           }},
          "upload update.exe again, whole, and compare update.exe as served with the signed file you uploaded"},
         {{"version.dat", [](Warnings& w) { CheckNewGame(1050, 1005, w); }},
@@ -332,7 +389,7 @@ TEST(CheckPackageLayout, ACutPackageFails)
         std::string head;
         uint64_t received;
         std::vector<std::pair<Severity, const char*>> expected; // in order: severity and part of the cause
-        PackageOutcome outcome = PackageOutcome::Complete;
+        DownloadOutcome outcome = DownloadOutcome::Installed;
     } cases[] = {
         {"whole and signed", kSignedPackage, kSignedPackageBytes, {}},
         {"whole, with bytes after the table", kSignedPackage, kSignedPackageBytes + 10, {}},
@@ -354,11 +411,17 @@ TEST(CheckPackageLayout, ACutPackageFails)
         // beyond it is not known, and nothing is judged.
         {"section table beyond the head", LaidOutProgram(many).substr(0, 4096), 0x100000, {}},
         {"not a PE program", std::string("MZ") + std::string(100, '\0'), 102, {}},
-        {"not a complete download", kSignedPackage, 100000, {}, PackageOutcome::Incomplete},
+        // A whole package is judged whatever its signature says: the signature
+        // over a cut upload fails too.
+        {"cut, its signature not verifying", kSignedPackage, 100000,
+         {{kProblem, "section data up to byte 195,584"}, {kNotice, "no Authenticode signature"}},
+         DownloadOutcome::SignatureInvalid},
+        {"not a complete download", kSignedPackage, 100000, {}, DownloadOutcome::Incomplete},
     };
     for (const auto& c : cases) {
         Warnings warnings;
-        CheckPackageLayout(PackageFacts{Fetch(c.received), c.outcome, c.received, c.head, true}, warnings);
+        CheckPackageLayout(
+            PackageFacts{PackageDownload{c.outcome, c.received, Fetch(c.received), Fetch()}, c.head, true}, warnings);
         ASSERT_EQ(warnings.size(), c.expected.size()) << c.name << (warnings.empty() ? "" : ": " + warnings[0].cause);
         for (size_t i = 0; i < warnings.size(); ++i) {
             EXPECT_EQ(warnings[i].severity, c.expected[i].first) << c.name;
@@ -460,32 +523,39 @@ TEST(CheckFormatting, BytesProgressAndEscapes)
 
 TEST(CheckArgs, TakesTheOptionsAroundTheUrlAndRejectsBadCommandLines)
 {
-    EXPECT_EQ(ParseCheckArguments({"--package", "dist\\update.exe"}).options->packageCopy, "dist\\update.exe");
-    ParsedArguments parsed = ParseCheckArguments({"--no-package", "http://h/game/veltrassa_01/update/", "--key", "k.pem",
-                                                  "--game", "C:\\g\\harun_tesli.exe", "--new-game", "new\\harun_tesli.exe"});
+    EXPECT_EQ(ParseCheckArguments({L"--package", L"dist\\\u00e9\\update.exe"}).options->packageCopy,
+              L"dist\\\u00e9\\update.exe");
+    // Paths are taken as they are, whatever their characters.
+    ParsedArguments parsed =
+        ParseCheckArguments({L"--no-package", L"http://h/game/veltrassa_01/update/", L"--key", L"k.pem", L"--game",
+                             L"C:\\\u00e9\u30b2\u30fc\u30e0\\harun_tesli.exe", L"--new-game", L"new\\harun_tesli.exe"});
     ASSERT_TRUE(parsed.options) << parsed.error;
     EXPECT_EQ(parsed.options->url, "http://h/game/veltrassa_01/update/");
-    EXPECT_EQ(parsed.options->keyFile, "k.pem");
-    EXPECT_EQ(parsed.options->game, "C:\\g\\harun_tesli.exe");
-    EXPECT_EQ(parsed.options->newGame, "new\\harun_tesli.exe");
+    EXPECT_EQ(parsed.options->keyFile, L"k.pem");
+    EXPECT_EQ(parsed.options->game, L"C:\\\u00e9\u30b2\u30fc\u30e0\\harun_tesli.exe");
+    EXPECT_EQ(parsed.options->newGame, L"new\\harun_tesli.exe");
     EXPECT_FALSE(parsed.options->package);
     EXPECT_FALSE(ParseCheckArguments({}).options->url);
-    EXPECT_TRUE(ParseCheckArguments({"--help"}).options->help);
+    EXPECT_TRUE(ParseCheckArguments({L"--help"}).options->help);
     const struct {
-        std::vector<std::string> args;
+        std::vector<std::wstring> args;
         std::string error;
     } bad[] = {
-        {{"--game"}, "--game needs a file name"},
-        {{"--key", ""}, "--key needs a file name"},
-        {{"--game", "a", "--game", "b"}, "--game is given twice"},
-        {{"--new-game", "a", "--new-game", "b"}, "--new-game is given twice"},
-        {{"--new-game"}, "--new-game needs a file name"},
-        {{"--package"}, "--package needs a file name"},
-        {{"--package", "a", "--package", "b"}, "--package is given twice"},
-        {{"--package", "a", "--no-package"}, "--package and --no-package exclude each other"},
-        {{"http://me:secret@a/u/", "http://b/u/"}, "more than one URL: http://***@a/u/ and"},
-        {{"ftp://a/u/"}, "must start with http:// or https://"},
-        {{"http://a/game/veltrassa_01/update"}, "ending in /"},
+        {{L"--game"}, "--game needs a file name"},
+        {{L"--key", L""}, "--key needs a file name"},
+        {{L"--game", L"a", L"--game", L"b"}, "--game is given twice"},
+        {{L"--new-game", L"a", L"--new-game", L"b"}, "--new-game is given twice"},
+        {{L"--new-game"}, "--new-game needs a file name"},
+        {{L"--package"}, "--package needs a file name"},
+        {{L"--package", L"a", L"--package", L"b"}, "--package is given twice"},
+        {{L"--package", L"a", L"--no-package"}, "--package and --no-package exclude each other"},
+        {{L"http://me:secret@a/u/", L"http://b/u/"}, "more than one URL: http://***@a/u/ and"},
+        {{L"ftp://a/u/"}, "must start with http:// or https://"},
+        {{L"http://a/game/veltrassa_01/update"}, "ending in /"},
+        {{L"http://\u00e9/u/"}, "must be ASCII, other characters percent-encoded: http://\\u00E9/u/"},
+        {{L"--g\u00e4me"}, "unknown option --g\\u00E4me"},
+        // Not the help's /?: another character stands there.
+        {{L"/\u00bf"}, "must be ASCII, other characters percent-encoded: /\\u00BF"},
     };
     for (const auto& c : bad) {
         parsed = ParseCheckArguments(c.args);

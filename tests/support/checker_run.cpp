@@ -37,6 +37,8 @@ std::vector<char> EnvironmentWithTemp(const std::string& folder)
     return block;
 }
 
+} // namespace
+
 std::wstring FromUtf8(const std::string& bytes)
 {
     if (bytes.empty())
@@ -46,8 +48,6 @@ std::wstring FromUtf8(const std::string& bytes)
     MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
     return text;
 }
-
-} // namespace
 
 std::optional<CheckerRun> RunChecker(const std::string& arguments, const std::string& workingFolder,
                                      const std::string& tempFolder, const std::string& outputFolder,
@@ -61,16 +61,16 @@ std::optional<CheckerRun> RunChecker(const std::string& arguments, const std::st
         Handle errors = InheritableFile(errorPath);
         if (!output || !errors)
             return std::nullopt;
-        STARTUPINFOA startup = {};
+        STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = output.get();
         startup.hStdError = errors.get();
-        std::string commandLine = "\"" + program + "\" " + arguments;
+        std::wstring commandLine = FromUtf8("\"" + program + "\" " + arguments);
         std::vector<char> environment = EnvironmentWithTemp(tempFolder);
         PROCESS_INFORMATION process = {};
-        if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                            environment.data(), workingFolder.c_str(), &startup, &process))
+        if (!CreateProcessW(FromUtf8(program).c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                            environment.data(), FromUtf8(workingFolder).c_str(), &startup, &process))
             return std::nullopt;
         Handle processHandle(process.hProcess);
         Handle threadHandle(process.hThread);

@@ -18,9 +18,12 @@ struct CheckerRun {
 
 // Runs program (by default the test build of the checker) with arguments in
 // workingFolder, with TMP and TEMP set to tempFolder; its output goes to files
-// in outputFolder. Nothing when it could not be started or did not end within
-// timeoutMs (scaled as the driver's waits are).
+// in outputFolder. Arguments and paths are UTF-8. Nothing when it could not
+// be started or did not end within timeoutMs (scaled as the driver's waits
+// are).
 std::optional<CheckerRun> RunChecker(const std::string& arguments, const std::string& workingFolder,
                                      const std::string& tempFolder, const std::string& outputFolder,
                                      const std::string& program = ProgramFolder() + "updater_check.exe",
                                      DWORD timeoutMs = 120000);
+
+std::wstring FromUtf8(const std::string& bytes);

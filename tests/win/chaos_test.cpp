@@ -161,8 +161,8 @@ TEST(Chaos, EveryCaseKeepsThePromises)
         auto start = std::chrono::steady_clock::now();
         const auto fetchesEnd = CTransfer::Clock::now() + kStartupFetchTime;
         CVersionInfo info;
-        info.FetchLatest(server.BaseUrl() + "version.dat", nullptr, fetchesEnd);
-        const std::string shown = FetchNews(CUpdateSource(server.BaseUrl()), nullptr, fetchesEnd);
+        info.FetchLatest(server.BaseUrl() + "version.dat", fetchesEnd);
+        const std::string shown = FetchNews(CUpdateSource(server.BaseUrl()), fetchesEnd).news.value_or(kNoNews);
         EXPECT_LT(SecondsSince(start), 12.0) << "the window would show late";
         switch (ForVersionOrNews(c.version)) {
         case Expected::File: EXPECT_EQ(info.m_nRemote, 1007); break;
@@ -178,10 +178,10 @@ TEST(Chaos, EveryCaseKeepsThePromises)
         }
 
         start = std::chrono::steady_clock::now();
-        const int result = CDownloadJob("update.exe", server.BaseUrl(), "").Run();
+        const DownloadOutcome outcome = CDownloadJob("update.exe", server.BaseUrl(), "").Run().outcome;
         EXPECT_LT(SecondsSince(start), 35.0) << "the download outlived its floor";
         const bool installs = ForPackage(c.package) == Expected::File;
-        EXPECT_EQ(result == 0, installs);
+        EXPECT_EQ(outcome == DownloadOutcome::Installed, installs) << static_cast<int>(outcome);
         EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), installs ? bodies[2] : kOldPackage));
         EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"}) << "a temporary file was left";
     }

@@ -102,6 +102,7 @@ struct Row {
     Serve serve;                        // on top of the files of a good server
     std::vector<std::wstring> expected; // each in the output, or for kUsage in the errors
     uint16_t httpsPort = 0;             // of the TLS front, instead of the scripted server's own URL
+    std::vector<std::wstring> absent = {}; // none of them in the output
 };
 
 class CheckerTest : public testing::Test {
@@ -137,6 +138,14 @@ protected:
         const std::wstring& text = row.verdict == kUsage ? run->errors : run->output;
         for (const std::wstring& part : expected)
             EXPECT_NE(text.find(part), std::wstring::npos) << "missing: " << part << "\nin:\n" << text;
+        for (const std::wstring& part : row.absent)
+            EXPECT_EQ(run->output.find(part), std::wstring::npos) << "found: " << part << "\nin:\n" << run->output;
+        // One download of the package at most: a second one is not what players meet.
+        std::vector<HttpRequest> requests = server.Requests();
+        EXPECT_LE(std::count_if(requests.begin(), requests.end(),
+                                [](const HttpRequest& r) { return r.path == kPackagePath; }),
+                  1)
+            << "update.exe was downloaded twice";
         if (row.verdict == kClean) {
             EXPECT_EQ(run->output.find(L"NOTICE"), std::wstring::npos) << run->output;
         }
@@ -203,7 +212,7 @@ const std::vector<Row> kServerRows = {
         // Every file's block has its time, the signature's too.
         Row{"clean_and_signed", kClean, KeyOption("rsa2048.pub.pem") + GameOption("game_1_4_0_0.exe"),
             Signature("test_package.rsa2048.sig"),
-            {L" s\n  verdict verifies update.exe", L"現在のバージョン  1.04\n", L"Update  enabled"}},
+            {L" s\n  verdict verifies update.exe\n", L"現在のバージョン  1.04\n", L"Update  enabled", L"starts  MZ"}},
         // The last step of a release: the server announces what the package installs.
         Row{"release_done", kClean, GameOption("game_1_4_0_0.exe") + "--new-game \"" + ProgramFolder() +
                                         "game_1_5_0_0.exe\" ",
@@ -340,10 +349,39 @@ const std::vector<Row> kServerRows = {
         Row{"signature_missing", kProblem, KeyOption("rsa2048.pub.pem"), nullptr,
             {L"PROBLEM update.exe.sig: the server answered HTTP 404", L"starts  MZ"}},
         Row{"signature_of_another_key", kProblem, KeyOption("rsa2048.pub.pem"), Signature("test_package.other.sig"),
-            {L"PROBLEM update.exe.sig: it does not verify update.exe",
+            {L"  verdict does not verify update.exe\n", L"PROBLEM update.exe.sig: it does not verify update.exe",
              L"fix: first compare update.exe as served with the signed file you uploaded: the update.exe block "
              L"above shows the size and SHA-256 served",
-             L"\n  SHA-256 " + PackageDigest() + L"\n"}},
+             L"\n  SHA-256 " + PackageDigest() + L"\n", L"starts  MZ"},
+            0, {L"PROBLEM update.exe:"}},
+        // A good signature and a package that does not arrive whole: the
+        // signature is not said to verify what never arrived.
+        Row{"signed_package_not_found", kProblem, KeyOption("rsa2048.pub.pem"),
+            [](ScriptServer& s) {
+                Signature("test_package.rsa2048.sig")(s);
+                File(kPackagePath, "gone", 404)(s);
+            },
+            {L"  verdict not checked: the server answered HTTP 404 for update.exe\n",
+             L"PROBLEM update.exe: the server answered HTTP 404"},
+            0, {L"verifies", L"PROBLEM update.exe.sig"}},
+        Row{"signed_package_cut_short", kProblem, KeyOption("rsa2048.pub.pem"),
+            [](ScriptServer& s) {
+                Signature("test_package.rsa2048.sig")(s);
+                ScriptConnection::Response response;
+                response.body = PackageProgram().substr(0, 5000);
+                response.contentLength = std::to_string(PackageProgram().size());
+                s.OnResponse(kPackagePath, response);
+            },
+            {L"  verdict not checked: update.exe was cut short\n", L"5,000 bytes arrived, but Content-Length announced"},
+            0, {L"verifies", L"PROBLEM update.exe.sig"}},
+        Row{"signed_package_too_slow", kProblem, KeyOption("rsa2048.pub.pem"),
+            [](ScriptServer& s) {
+                Signature("test_package.rsa2048.sig")(s);
+                s.OnResponse(kPackagePath, ScriptConnection::Pieces(PackageProgram(), 1, 1000));
+            },
+            {L"  verdict not checked: update.exe came too slowly\n",
+             L"PROBLEM update.exe: it came too slowly: fewer than 32,768 bytes arrived in 30 s"},
+            0, {L"verifies", L"PROBLEM update.exe.sig"}},
         // Cut short on upload, and signed again as the server holds it: the
         // signature verifies, the package's own headers show the cut.
         Row{"package_cut_and_signed_again", kProblem, KeyOption("rsa2048.pub.pem"),
@@ -380,8 +418,8 @@ std::vector<Row> RowsNamed(std::initializer_list<std::string> names)
 
 // The shipped checker on the rows that read a key and check a signature: the
 // platform's cryptography as the release program calls it.
-const std::vector<Row> kReleaseRows =
-    RowsNamed({"clean_and_signed", "signature_of_another_key", "signature_missing", "key_missing"});
+const std::vector<Row> kReleaseRows = RowsNamed(
+    {"clean_and_signed", "signature_of_another_key", "signature_missing", "signed_package_not_found", "key_missing"});
 INSTANTIATE_TEST_SUITE_P(Release, ReleaseCheckerRowTest, testing::ValuesIn(kReleaseRows), RowName);
 // Discovered apart: the signed copy is made by a fixture of its own.
 INSTANTIATE_TEST_SUITE_P(SignedRelease, SignedReleaseCheckerRowTest, testing::ValuesIn(kReleaseRows), RowName);
@@ -412,6 +450,24 @@ TEST_F(CheckerTest, NeverPrintsTheUserOrPasswordOfAUrl)
            server, url);
     EXPECT_EQ(output.find(L"s3cret"), std::wstring::npos) << output;
     EXPECT_EQ(output.find(L"publisher"), std::wstring::npos) << output;
+}
+
+// The game and the key are read from paths as Windows holds them: here a
+// folder whose name no one ANSI code page holds.
+TEST_F(CheckerTest, TakesPathsOfAnyCharacters)
+{
+    const std::string dir = folder.Path() + u8"\\\u00e9\u30b2\u30fc\u30e0";
+    ASSERT_TRUE(CreateDirectoryW(FromUtf8(dir).c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(FromUtf8(ProgramFolder() + "game_1_4_0_0.exe").c_str(),
+                          FromUtf8(dir + "\\harun_tesli.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(FromUtf8(UPDATER_TEST_CRYPTO_DIR "rsa2048.pub.pem").c_str(),
+                          FromUtf8(dir + "\\key.pem").c_str(), FALSE));
+    ScriptServer server;
+    Expect(Row{"", kClean, "", Signature("test_package.rsa2048.sig"),
+               {L"Game              " + FromUtf8(dir) + L"\\harun_tesli.exe\n",
+                L"Package key       " + FromUtf8(dir) + L"\\key.pem\n", L"現在のバージョン  1.04\n",
+                L"verdict verifies update.exe"}},
+           server, "--game \"" + dir + "\\harun_tesli.exe\" --key \"" + dir + "\\key.pem\" " + server.BaseUrl());
 }
 
 TEST_F(CheckerTest, UnreachableServerFailsEveryFile)

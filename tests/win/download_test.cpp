@@ -18,7 +18,7 @@ const std::string kOldPackage = "MZ old package left by an earlier run";
 
 class DownloadJobTest : public testing::Test {
 protected:
-    int RunJob() { return CDownloadJob("update.exe", server.BaseUrl()).Run(); }
+    DownloadOutcome RunJob() { return CDownloadJob("update.exe", server.BaseUrl()).Run().outcome; }
 
     void ServePackage(std::string body, size_t pieceSize = 0, int pauseMs = 0)
     {
@@ -43,7 +43,7 @@ TEST_F(DownloadJobTest, TemporaryFileThatCannotBeCreatedFails)
     WriteWholeFile("update.exe", kOldPackage);
     ASSERT_TRUE(CreateDirectoryA(PartialFileName("update.exe").c_str(), nullptr));
     ServePackage(PackageBytes(5000, 6));
-    EXPECT_NE(RunJob(), 0);
+    EXPECT_EQ(RunJob(), DownloadOutcome::CannotWrite);
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), kOldPackage));
 }
 
@@ -51,7 +51,7 @@ TEST_F(DownloadJobTest, PackageThatCannotBeReplacedFailsAndLeavesNoTemporaryFile
 {
     ASSERT_TRUE(CreateDirectoryA("update.exe", nullptr));
     ServePackage(PackageBytes(5000, 7));
-    EXPECT_NE(RunJob(), 0);
+    EXPECT_EQ(RunJob(), DownloadOutcome::CannotReplace);
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
     EXPECT_TRUE(GetFileAttributesA("update.exe") & FILE_ATTRIBUTE_DIRECTORY);
 }
@@ -70,9 +70,9 @@ TEST_F(DownloadJobTest, StaleTemporaryFilesAreRemoved)
     ASSERT_NE(writing, INVALID_HANDLE_VALUE);
     const std::string package = PackageBytes(1000, 8);
     ServePackage(package);
-    int result = RunJob();
+    DownloadOutcome outcome = RunJob();
     CloseHandle(writing);
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(outcome, DownloadOutcome::Installed);
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
     std::vector<std::string> entries = folder.Entries();
     std::sort(entries.begin(), entries.end());
@@ -89,9 +89,9 @@ TEST_F(DownloadJobTest, PackageOpenElsewhereCannotBeReplaced)
     HANDLE held = CreateFileA("update.exe", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    int result = RunJob();
+    DownloadOutcome outcome = RunJob();
     CloseHandle(held);
-    EXPECT_NE(result, 0);
+    EXPECT_EQ(outcome, DownloadOutcome::CannotReplace);
     ExpectOldPackageKept();
 }
 
@@ -177,8 +177,7 @@ TEST_F(DownloadJobTest, SignedPackagesInstallOnlyWhenTheirSignatureVerifies)
 
         size_t requestsBefore = server.Requests().size();
         CDownloadJob job("update.exe", server.BaseUrl(), CryptoFile(c.key));
-        EXPECT_EQ(job.Run() == 0, c.outcome == DownloadOutcome::Installed);
-        EXPECT_EQ(job.m_outcome, c.outcome);
+        EXPECT_EQ(job.Run().outcome, c.outcome);
         if (c.outcome == DownloadOutcome::Installed) {
             EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
             EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
@@ -252,8 +251,7 @@ TEST_F(DownloadJobTest, LongHeaderValuesAreReadWhole)
         else
             server.OnFile(kPackagePath + ".sig", signature);
         CDownloadJob job("update.exe", server.BaseUrl(), c.signed_ ? CryptoFile("rsa2048.pub.pem") : "");
-        job.Run();
-        EXPECT_EQ(job.m_outcome, c.outcome);
+        EXPECT_EQ(job.Run().outcome, c.outcome);
         if (c.outcome == DownloadOutcome::Installed)
             EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
         else
@@ -264,7 +262,7 @@ TEST_F(DownloadJobTest, LongHeaderValuesAreReadWhole)
 TEST_F(DownloadJobTest, UnsignedBuildNeverAsksForASignature)
 {
     ServePackage(PackageBytes(2000, 9));
-    EXPECT_EQ(CDownloadJob("update.exe", server.BaseUrl(), "").Run(), 0);
+    EXPECT_EQ(CDownloadJob("update.exe", server.BaseUrl(), "").Run().outcome, DownloadOutcome::Installed);
     for (const HttpRequest& request : server.Requests())
         EXPECT_EQ(request.path, kPackagePath);
 }

@@ -23,7 +23,6 @@ const std::string kVersionPath = "/game/veltrassa_01/update/version.dat";
 const std::string kNewsPath = "/game/veltrassa_01/update/text.txt";
 const std::string kPackagePath = "/game/veltrassa_01/update/update.exe";
 const std::string kPaths[] = {kVersionPath, kNewsPath, kPackagePath};
-const std::string kNoNews = "ニュースはありません";
 const std::string kOldPackage = "MZ old package left by an earlier run";
 constexpr size_t kNewsCap = 1024 * 1024;
 
@@ -117,7 +116,7 @@ struct ServerCase {
     const char* name;
     std::function<void(ScriptServer&)> serve;
     int version;                        // what FetchLatest gives
-    std::string news;                   // what FetchNews gives
+    std::string news;                   // what the news box shows: FetchNews's news, or kNoNews
     std::optional<std::string> package; // installed, or nothing: the old package kept
     size_t requests = 3;                // reaching the server, for the three transfers
     Where where = Where::Server;
@@ -161,16 +160,16 @@ TEST_P(ServerTest, EveryTransferTakesItsOutcome)
     timed(0, [&] { info.FetchLatest(base + "version.dat"); });
     EXPECT_EQ(info.m_nRemote, c.version);
     std::string news;
-    timed(1, [&] { news = FetchNews(CUpdateSource(base)); });
+    timed(1, [&] { news = FetchNews(CUpdateSource(base)).news.value_or(kNoNews); });
     if (c.newsAtLeast == std::string::npos) {
         EXPECT_TRUE(SameBytes(news, c.news));
     } else {
         EXPECT_GE(news.size(), c.newsAtLeast);
         EXPECT_TRUE(SameBytes(news, c.news.substr(0, news.size())));
     }
-    int result = -1;
-    timed(2, [&] { result = CDownloadJob("update.exe", base).Run(); });
-    EXPECT_EQ(result == 0, c.package.has_value());
+    PackageDownload download;
+    timed(2, [&] { download = CDownloadJob("update.exe", base).Run(); });
+    EXPECT_EQ(download.outcome == DownloadOutcome::Installed, c.package.has_value());
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), c.package.value_or(kOldPackage)));
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"}) << "a temporary file was left";
 
@@ -410,7 +409,7 @@ TEST_F(FaultTest, LargeAndEndlessNewsStopAtTheCap)
         body[i] = static_cast<char>('b' + i % 20);
     server.OnFile(kNewsPath, body);
     size_t peakBefore = PeakCommit();
-    std::string news = FetchNews(CUpdateSource(server.BaseUrl()));
+    std::optional<std::string> news = FetchNews(CUpdateSource(server.BaseUrl())).news;
     EXPECT_TRUE(SameBytes(news, body.substr(0, kNewsCap)));
     EXPECT_LT(PeakCommit() - peakBefore, 8u * 1024 * 1024);
 
@@ -422,7 +421,7 @@ TEST_F(FaultTest, LargeAndEndlessNewsStopAtTheCap)
         }
     });
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(FetchNews(CUpdateSource(server.BaseUrl())).size(), kNewsCap);
+    EXPECT_EQ(FetchNews(CUpdateSource(server.BaseUrl())).news.value_or("").size(), kNewsCap);
     EXPECT_LT(SecondsSince(start), 20.0);
 }
 

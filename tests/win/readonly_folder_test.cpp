@@ -25,18 +25,19 @@ TEST(ReadOnlyFolder, DownloadFailsAndKeepsOldPackage)
     }
     std::optional<std::string> before = ReadWholeFile(folder + "\\update.exe");
     ASSERT_TRUE(before);
+    const std::vector<std::string> entries = FolderEntries(folder);
 
     ScriptServer server;
     server.OnFile("/game/veltrassa_01/update/update.exe", PackageBytes(20000, 21));
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
     ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
-    int result = CDownloadJob("update.exe", server.BaseUrl()).Run();
+    DownloadOutcome outcome = CDownloadJob("update.exe", server.BaseUrl()).Run().outcome;
     SetCurrentDirectoryA(previous);
 
-    EXPECT_NE(result, 0);
+    EXPECT_EQ(outcome, DownloadOutcome::CannotWrite);
     EXPECT_TRUE(SameBytes(ReadWholeFile(folder + "\\update.exe"), *before));
-    EXPECT_EQ(GetFileAttributesA((folder + "\\update.exe.part").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(FolderEntries(folder), entries) << "a file was left";
 }
 
 } // namespace

@@ -24,7 +24,6 @@ const std::string kUntrustedBase = "https://localhost:28481/game/veltrassa_01/up
 const std::string kWrongHostBase = "https://localhost:28482/game/veltrassa_01/update/";
 const std::string kExpiredBase = "https://localhost:28483/game/veltrassa_01/update/";
 const std::string kNews = "お知らせ\r\n暗号化された通信でお届けします。";
-const std::string kNoNews = "ニュースはありません";
 const std::string kOldPackage = "MZ old package left by an earlier run";
 
 std::string Package()
@@ -61,18 +60,17 @@ void ExpectTransfers(const std::string& base, TransferError error)
     WriteWholeFile("update.exe", kOldPackage);
 
     CVersionInfo version;
-    CVersionInfo::Fetch fetch;
-    version.FetchLatest(base + "version.dat", &fetch);
+    VersionFileFetch fetch = version.FetchLatest(base + "version.dat");
     EXPECT_EQ(version.m_nRemote, ok ? 1005 : 0);
     EXPECT_EQ(fetch.transfer.error, error) << "version file";
 
-    TransferInfo newsInfo;
-    EXPECT_EQ(FetchNews(CUpdateSource(base), &newsInfo), ok ? kNews : kNoNews);
-    EXPECT_EQ(newsInfo.error, error) << "news";
+    NewsFetch news = FetchNews(CUpdateSource(base));
+    EXPECT_EQ(news.news, ok ? std::optional(kNews) : std::nullopt);
+    EXPECT_EQ(news.transfer.error, error) << "news";
 
-    CDownloadJob job("update.exe", base, "");
-    EXPECT_EQ(job.Run() == 0, ok);
-    EXPECT_EQ(job.m_packageTransfer.error, error) << "package";
+    PackageDownload download = CDownloadJob("update.exe", base, "").Run();
+    EXPECT_EQ(download.outcome == DownloadOutcome::Installed, ok);
+    EXPECT_EQ(download.transfer.error, error) << "package";
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), ok ? Package() : kOldPackage));
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
 }

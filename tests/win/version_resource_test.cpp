@@ -7,12 +7,14 @@
 
 namespace {
 
+// The version ReadCurrent gives back, which it must also have set.
 int ReadCurrentOf(const std::string& fixture)
 {
     CVersionInfo info(ProgramFolder() + fixture);
     info.m_nLocal = 4242;
-    EXPECT_EQ(info.ReadCurrent(), 0);
-    return info.m_nLocal;
+    int read = info.ReadCurrent();
+    EXPECT_EQ(info.m_nLocal, read) << fixture;
+    return read;
 }
 
 struct ResourceCase {
@@ -45,7 +47,7 @@ TEST(ReadCurrent, FindsGameByBareNameInInstallationFolder)
                           (folder.Path() + "\\harun_tesli.exe").c_str(), FALSE));
     CVersionInfo info;
     EXPECT_EQ(info.m_strExeName, "harun_tesli.exe");
-    info.ReadCurrent();
+    EXPECT_EQ(info.ReadCurrent(), 1005);
     EXPECT_EQ(info.m_nLocal, 1005);
 }
 
