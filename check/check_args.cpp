@@ -25,6 +25,8 @@ bool IsAscii(const std::wstring& word)
     return true;
 }
 
+} // namespace
+
 // A word of the command line as ASCII, for the options and the messages: any
 // other character as \uXXXX.
 std::string Ascii(const std::wstring& word)
@@ -42,8 +44,6 @@ std::string Ascii(const std::wstring& word)
     return text;
 }
 
-} // namespace
-
 ParsedArguments ParseCheckArguments(const std::vector<std::wstring>& args)
 {
     CheckOptions options;
@@ -53,10 +53,11 @@ ParsedArguments ParseCheckArguments(const std::vector<std::wstring>& args)
             options.help = true;
         } else if (arg == "--no-package") {
             options.package = false;
-        } else if (arg == "--game" || arg == "--new-game" || arg == "--key") {
+        } else if (arg == "--game" || arg == "--new-game" || arg == "--key" || arg == "--package") {
             std::optional<std::wstring>& value = arg == "--game"       ? options.game
                                                  : arg == "--new-game" ? options.newGame
-                                                                       : options.keyFile;
+                                                 : arg == "--key"      ? options.keyFile
+                                                                       : options.packageCopy;
             if (value)
                 return Error(arg + " is given twice");
             if (i + 1 >= args.size() || args[i + 1].empty())
@@ -77,5 +78,7 @@ ParsedArguments ParseCheckArguments(const std::vector<std::wstring>& args)
             options.url = arg;
         }
     }
+    if (options.packageCopy && !options.package)
+        return Error("--package and --no-package exclude each other");
     return ParsedArguments{options, {}};
 }

@@ -139,6 +139,30 @@ bool CheckTransfer(const char* file, const TransferInfo& fetch, const char* cons
                 " in all) had used up their time before it was due; " + consequence,
             "make the server answer version.dat at once; see its own warning");
         break;
+    case TransferError::UnreadableHeader:
+        Add(warnings, Severity::Problem, file,
+            "a header of the answer for " + finalUrl +
+                " (its length or encodings) could not be read whole, so the updater refuses the answer; " +
+                consequence,
+            "send plain headers: one short Content-Length, and no Content-Encoding or Transfer-Encoding lists "
+            "that a proxy or CDN rule keeps adding to");
+        break;
+    case TransferError::TimeUp:
+        Add(warnings, Severity::Problem, file,
+            "no whole answer head came before the updater's start-up time (" + Seconds(kStartupFetchTime) +
+                " in all) was up: a head sent slowly, redirects and waits all count against it; the last request "
+                "went to " + finalUrl + "; " + consequence,
+            "serve the file at once from the update directory, without redirects, and check for a proxy that "
+            "holds back the head");
+        break;
+    case TransferError::TooSlow:
+        Add(warnings, Severity::Problem, file,
+            "no whole answer head came within " + Seconds(kProgressWindow) +
+                ": a head sent slowly, redirects and waits all count against the updater's download floor; the "
+                "last request went to " + finalUrl + "; " + consequence,
+            "serve the file at once from the update directory, without redirects, and check for a proxy that "
+            "holds back the head");
+        break;
     }
     return false;
 }
@@ -630,23 +654,32 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
         }
         // Without a length, a body that ends early looks whole: HTTP/1.0 ends
         // it by closing, and the client does not report a missing last chunk.
+        // Only a signed build takes such a package.
         if (!fetch.contentLength) {
-            if (facts.signed_) {
-                Add(warnings, Severity::Notice, kPackageFile,
-                    "it is served without Content-Length, so a download cut short looks whole: the signature "
-                    "check refuses it, but only once it has all arrived",
-                    "serve update.exe with Content-Length: a static file, without chunked encoding");
-            } else {
-                Add(warnings, Severity::Problem, kPackageFile,
-                    "it is served without Content-Length, so a download cut short looks whole: the updater "
-                    "installs and starts what arrived",
-                    "serve update.exe with Content-Length: a static file, without chunked encoding; or build the "
-                    "updater with a package key, whose signature check refuses a cut package");
-            }
+            Add(warnings, Severity::Notice, kPackageFile,
+                "it is served without Content-Length, so a download cut short looks whole: the signature "
+                "check refuses it, but only once it has all arrived",
+                "serve update.exe with Content-Length: a static file, without chunked encoding");
         }
         break;
     case DownloadOutcome::TransferFailed:
     case DownloadOutcome::NotPlainAnswer: // named above
+        break;
+    case DownloadOutcome::NotLengthFramed:
+        // Only the checker's second, unsigned download of a signed build's
+        // package meets this: that build takes such a package.
+        if (facts.signed_) {
+            Add(warnings, Severity::Notice, kPackageFile,
+                "it is served without Content-Length, or chunked, so a download cut short looks whole: the "
+                "signature check refuses it, but only once it has all arrived; the checker did not examine it",
+                "serve update.exe with one Content-Length: a static file, without chunked encoding");
+            break;
+        }
+        Add(warnings, Severity::Problem, kPackageFile,
+            "it is served without Content-Length, or chunked, so a download cut short would look whole: the "
+            "updater refuses it, and Update fails for every player",
+            "serve update.exe with one Content-Length: a static file, without chunked encoding; or build the "
+            "updater with a package key, whose signature check proves the bytes however they are sent");
         break;
     case DownloadOutcome::TooSlow:
         CheckProgress(kPackageFile, fetch, warnings);
@@ -678,6 +711,19 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
     case DownloadOutcome::SignatureTooLarge: // the signature's, before the package was requested
         break;
     }
+}
+
+void CheckPackageCopy(const FileSummary& served, const std::string& copyPath, const FileSummary& copy,
+                      Warnings& warnings)
+{
+    if (served.size == copy.size && served.sha256 == copy.sha256)
+        return;
+    Add(warnings, Severity::Problem, kPackageFile,
+        "the file served (" + FormatBytes(served.size) + ", SHA-256 " + served.sha256 + ") is not your copy " +
+            copyPath + " (" + FormatBytes(copy.size) + ", SHA-256 " + copy.sha256 + ")" +
+            (served.size < copy.size ? ": shorter, most likely cut short on upload" : "") +
+            "; no updater can tell, and players get the server's file",
+        "upload " + copyPath + " again as update.exe, whole, and check again");
 }
 
 void CheckPackageLayout(const PackageFacts& facts, Warnings& warnings)
@@ -736,8 +782,11 @@ void CheckSignature(const PackageDownload& signed_, Warnings& warnings)
         }
         break;
     case DownloadOutcome::TooSlow:
+        // Its answer did not begin in time, or its body came too slowly.
         if (fetch.bodyEnd == BodyEnd::TooSlow)
             CheckProgress(kSignatureFile, fetch, warnings);
+        else
+            CheckTransfer(kSignatureFile, fetch, "Update fails for every player", warnings);
         break;
     case DownloadOutcome::SignatureNotPlainAnswer:
         CheckAnswer(kSignatureFile, fetch, true, "Update fails for every player", warnings);
@@ -782,13 +831,17 @@ std::string SignatureVerdict(const PackageDownload& signed_)
     case DownloadOutcome::SignatureTooLarge:
         return "not usable";
     case DownloadOutcome::TooSlow:
-        return signed_.signature.bodyEnd == BodyEnd::TooSlow ? "not usable" : notChecked + package + " came too slowly";
+        return signed_.signature.bodyEnd == BodyEnd::TooSlow || signed_.signature.error == TransferError::TooSlow
+                   ? "not usable"
+                   : notChecked + package + " came too slowly";
     case DownloadOutcome::TransferFailed:
         return notChecked + (signed_.transfer.status ? "the server answered HTTP " +
                                                            std::to_string(signed_.transfer.status) + " for " + package
                                                      : package + " could not be fetched");
     case DownloadOutcome::NotPlainAnswer:
         return notChecked + package + " was not served whole as stored";
+    case DownloadOutcome::NotLengthFramed:
+        return notChecked + package + " was not served with one Content-Length";
     case DownloadOutcome::CannotWrite:
         return notChecked + "the checker could not write " + package;
     case DownloadOutcome::Incomplete:

@@ -69,6 +69,18 @@ void CheckSignature(const PackageDownload& signed_, Warnings& warnings);
 // verifies the package, or why it could not be checked.
 std::string SignatureVerdict(const PackageDownload& signed_);
 
+// A file's size and SHA-256, in lower-case hexadecimal as sha256sum gives it.
+struct FileSummary {
+    uint64_t size = 0;
+    std::string sha256;
+};
+// The package served, whole as the updater received it, against the
+// publisher's own copy (--package): a package cut short on upload keeps a
+// length of its own, and no client can see the cut. copyPath: its path as
+// ASCII, other characters escaped (Ascii), as the warnings' texts are.
+void CheckPackageCopy(const FileSummary& served, const std::string& copyPath, const FileSummary& copy,
+                      Warnings& warnings);
+
 // 0 when players are served well (notices at most), 1 when any problem.
 int ExitStatus(const Warnings& warnings);
 

@@ -104,6 +104,9 @@ int wmain(int argc, wchar_t** argv)
         if (*path && !IsFile(**path))
             return UsageError(err, L"no such game file " + **path);
     }
+    if (options.packageCopy && !IsFile(*options.packageCopy))
+        return UsageError(err, L"no such package file " + *options.packageCopy);
+    settings.packageCopy = options.packageCopy;
     if (options.game) {
         settings.game = ReadFileVersion(*options.game);
         settings.gameDescription = *options.game;

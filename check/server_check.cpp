@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <cwchar>
+#include <memory>
 #include <string_view>
+#include <vector>
 
+#include "check_args.h"
 #include "package_signature.h"
 #include "temporary_folder.h"
 #include "text.h"
@@ -89,15 +92,43 @@ bool ConvertsStrictly(const std::string& bytes)
 }
 
 // As sha256sum writes a digest: lower-case hexadecimal.
-std::wstring HexDigits(const Sha256Digest& digest)
+std::string HexDigits(const Sha256Digest& digest)
 {
-    const wchar_t hex[] = L"0123456789abcdef";
-    std::wstring text;
+    const char hex[] = "0123456789abcdef";
+    std::string text;
     for (unsigned char byte : digest) {
         text += hex[byte >> 4];
         text += hex[byte & 0xF];
     }
     return text;
+}
+
+// The size and SHA-256 of the publisher's own copy of the package, by the
+// platform's CNG, as the served package's.
+std::optional<FileSummary> Summarize(const std::wstring& path)
+{
+    HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    std::unique_ptr<void, decltype(&CloseHandle)> file(opened, &CloseHandle);
+    CSha256 digest;
+    std::vector<char> buffer(64 * 1024);
+    FileSummary summary;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+            return std::nullopt;
+        if (read == 0)
+            break;
+        if (!digest.Add(buffer.data(), read))
+            return std::nullopt;
+        summary.size += read;
+    }
+    std::optional<Sha256Digest> hash = digest.Finish();
+    if (!hash)
+        return std::nullopt;
+    summary.sha256 = HexDigits(*hash);
+    return summary;
 }
 
 // One download of the package into the working folder, as the Update button
@@ -163,11 +194,23 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
         package.head.clear();
     PrintTransfer(out, kUpdatePackage, package.download.transfer, seconds);
     out.Write(Field(L"size", FromAnsi(FormatBytes(package.download.received)) + L" received"));
+    std::optional<FileSummary> served;
     if (ArrivedWhole(package.download)) {
-        out.Write(Field(L"SHA-256", digest ? HexDigits(*digest) : L"not computed"));
+        if (digest)
+            served = FileSummary{package.download.received, HexDigits(*digest)};
+        out.Write(Field(L"SHA-256", served ? FromAnsi(served->sha256) : L"not computed"));
         out.Write(Field(L"starts", FromAnsi(EscapeBytes(package.head.substr(0, 2)))));
     }
     CheckPackage(package, warnings);
+    if (settings.packageCopy) {
+        const std::wstring& path = *settings.packageCopy;
+        std::optional<FileSummary> copy = Summarize(path);
+        out.Write(Field(L"yours", path + (copy ? L", " + FromAnsi(FormatBytes(copy->size)) + L", SHA-256 " +
+                                                     FromAnsi(copy->sha256)
+                                               : std::wstring(L": cannot be read"))));
+        if (copy && served)
+            CheckPackageCopy(*served, Ascii(path), *copy, warnings);
+    }
     CheckPackageLayout(package, warnings);
 }
 

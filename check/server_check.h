@@ -17,6 +17,7 @@ struct ServerCheckSettings {
     std::optional<int> newGame;   // the version of the game the package installs
     std::wstring newGameDescription;
     bool package = true;
+    std::optional<std::wstring> packageCopy; // the publisher's own update.exe
 };
 
 // Prints the report and returns the warnings it ends with.

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
+#include "async_request.h"
 #include "http_answer.h"
-#include "transfer_bounds.h"
 
 namespace {
 
@@ -13,6 +14,7 @@ namespace {
 // updater by this name.
 constexpr char kAgent[] = "update_harun_tesly";
 constexpr DWORD kReceiveTimeoutMs = 5000;
+constexpr std::chrono::milliseconds kReceiveTimeout{kReceiveTimeoutMs};
 // URLs have always been copied into a 256-byte buffer.
 constexpr size_t kMaxUrlLength = 255;
 constexpr DWORD kChunkSize = 1024;
@@ -53,20 +55,51 @@ static_assert(static_cast<uint32_t>(ClientError::SecCertRevFailed) == ERROR_INTE
 static_assert(static_cast<uint32_t>(ClientError::SecInvalidCert) == ERROR_INTERNET_SEC_INVALID_CERT);
 static_assert(static_cast<uint32_t>(ClientError::SecCertRevoked) == ERROR_INTERNET_SEC_CERT_REVOKED);
 
+// The errors of a request whose connection ended before any byte of an
+// answer: reset, or aborted (Wine reports a reset so).
+bool AnswerNeverBegan(DWORD error)
+{
+    return error == ERROR_INTERNET_CONNECTION_RESET || error == ERROR_INTERNET_CONNECTION_ABORTED;
+}
+
 // Every value of a header the answer holds, in order; a header sent twice is
-// kept twice.
-std::vector<std::string> HeaderValues(HINTERNET request, DWORD header)
+// kept twice. Each value is read whole, whatever its length: the size is
+// asked first. False when a value the client holds cannot be read whole; a
+// value cut to a buffer, or taken for an absent header, would make a padded
+// Content-Length or a long Content-Encoding look like none.
+bool HeaderValues(HINTERNET request, DWORD header, std::vector<std::string>& values)
+{
+    values.clear();
+    for (DWORD index = 0;;) {
+        DWORD before = index;
+        DWORD size = 0;
+        if (HttpQueryInfoA(request, header, nullptr, &size, &index))
+            return false;
+        DWORD error = GetLastError();
+        if (error == ERROR_HTTP_HEADER_NOT_FOUND)
+            return true;
+        // Both Windows and Wine give the size with the terminating NUL.
+        if (error != ERROR_INSUFFICIENT_BUFFER || size == 0)
+            return false;
+        std::string value(size, '\0');
+        DWORD length = size;
+        if (!HttpQueryInfoA(request, header, value.data(), &length, &index) || index == before)
+            return false;
+        value.resize(strnlen(value.data(), std::min<size_t>(length, value.size())));
+        values.push_back(std::move(value));
+    }
+}
+
+// Every value of a header, joined as one list; false as for HeaderValues.
+bool JoinedValues(HINTERNET request, DWORD header, std::string& joined)
 {
     std::vector<std::string> values;
-    for (DWORD index = 0;;) {
-        char value[256] = {};
-        DWORD size = sizeof value - 1;
-        DWORD before = index;
-        if (!HttpQueryInfoA(request, header, value, &size, &index) || index == before)
-            break;
-        values.emplace_back(value, strnlen(value, sizeof value));
-    }
-    return values;
+    if (!HeaderValues(request, header, values))
+        return false;
+    joined.clear();
+    for (const std::string& value : values)
+        joined += (joined.empty() ? "" : ", ") + value;
+    return true;
 }
 
 bool IsRedirect(DWORD status)
@@ -91,35 +124,71 @@ std::string RedirectTarget(HINTERNET request, const std::string& from)
 
 } // namespace
 
-bool CTransfer::Open(const std::string& url)
+bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
 {
     m_info = TransferInfo();
     m_info.requestedUrl = url;
     m_info.url = url;
+    m_start = Clock::now();
+    m_floor = CProgressFloor();
+    m_floor.Holds(0, Clock::duration::zero());
     // However Open ends.
     struct AnswerClock {
         TransferInfo& info;
         const Clock::time_point start = Clock::now();
         ~AnswerClock() { info.answerTime = Clock::now() - start; }
     } answerClock{m_info};
-    m_internet.reset(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    // Asynchronous: the client waits for the server on threads of its own,
+    // and this thread waits for it with a deadline (CAsyncRequest).
+    m_internet.reset(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, INTERNET_FLAG_ASYNC));
     SetReceiveTimeout(m_internet.get());
+    CAsyncRequest::Attach(m_internet.get());
+    // The head of every answer, redirects' included, arrives by the
+    // transfer's deadline, or, for a download, within the progress floor's
+    // window from the first request: no byte of the body can come sooner.
+    HeadBound headBound{m_start + kProgressWindow, TransferError::TooSlow};
+    if (limits.deadline && *limits.deadline < headBound.at)
+        headBound = HeadBound{*limits.deadline, TransferError::TimeUp};
 
     // Redirects are followed here rather than by the client: Wine's follows a
     // redirect to the same address without end, and follows one from https to
     // plain http silently. Both are refused the same way on every Windows.
-    for (int redirects = 0;; ++redirects) {
-        if (!Send(m_info.url))
+    bool retried = false;
+    for (int redirects = 0, sent = 0;; ++sent) {
+        // Between two requests: a chain of slow redirects, or a retry, ends
+        // at the same bounds as a slow body.
+        if (sent > 0) {
+            const Clock::time_point now = Clock::now();
+            if (limits.deadline && now >= *limits.deadline)
+                return Fail(TransferError::TimeUp);
+            if (limits.progressFloor && !m_floor.Holds(0, now - m_start))
+                return Fail(TransferError::TooSlow);
+        }
+        const Clock::time_point sentAt = Clock::now();
+        if (!Send(m_info.url, headBound)) {
+            // The connection was dropped before any byte of the answer came,
+            // as a kept-alive connection is when the server's (or a load
+            // balancer's) idle timeout strikes just as the request goes out.
+            // The dropped connection has left the client's pool, so the GET
+            // goes once more on a fresh one. Once any byte arrived the client
+            // reports an answer, or a failed read, and nothing is sent again.
+            // Wine reports the receive timeout with the same error as a
+            // drop: a request that waited that long met a silent server.
+            if (!retried && AnswerNeverBegan(m_info.systemError) && Clock::now() - sentAt < kReceiveTimeout) {
+                retried = true;
+                continue;
+            }
             return false;
-        if (!HasHeaderLines(m_request.get()))
+        }
+        if (!HasHeaderLines(m_request.Get()))
             return Fail(TransferError::Unreachable);
         DWORD status = 0;
         DWORD size = sizeof status;
-        if (!HttpQueryInfoA(m_request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+        if (!HttpQueryInfoA(m_request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                             &size, nullptr))
             return Fail(TransferError::Unreachable);
         m_info.status = status;
-        std::string target = IsRedirect(status) ? RedirectTarget(m_request.get(), m_info.url) : "";
+        std::string target = IsRedirect(status) ? RedirectTarget(m_request.Get(), m_info.url) : "";
         if (target.empty())
             break;
         if (redirects == kMaxRedirects)
@@ -129,16 +198,18 @@ bool CTransfer::Open(const std::string& url)
         if (fromSecure && !toSecure)
             return Fail(TransferError::InsecureRedirect);
         m_info.url = target;
+        ++redirects;
     }
-    ReadBodyHeaders();
+    if (!ReadBodyHeaders())
+        return Fail(TransferError::UnreadableHeader);
     if (m_info.status < 200 || m_info.status > 299)
         return Fail(TransferError::HttpStatus);
     return true;
 }
 
-bool CTransfer::Send(const std::string& url)
+bool CTransfer::Send(const std::string& url, const HeadBound& headBound)
 {
-    m_request.reset();
+    m_request.Close();
     m_connection.reset();
     m_available = 0;
     if (url.size() > kMaxUrlLength)
@@ -169,19 +240,26 @@ bool CTransfer::Send(const std::string& url)
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
     std::string object = std::string(path) + extra;
-    m_request.reset(HttpOpenRequestA(m_connection.get(), "GET", object.c_str(), nullptr, nullptr,
-                                     nullptr, flags, 0));
-    if (!m_request)
+    if (!m_request.Open(m_connection.get(), object.c_str(), flags))
         return Fail(TransferError::Unreachable, GetLastError());
     // Wine's client does not carry the Internet handle's receive timeout over
-    // to requests; set on the request it bounds every wait for the server.
-    SetReceiveTimeout(m_request.get());
-    if (!HttpSendRequestA(m_request.get(), nullptr, 0, nullptr, 0)) {
-        DWORD error = GetLastError();
-        return Fail(IsCertificateError(error) ? TransferError::Certificate : TransferError::Unreachable,
-                    error);
+    // to requests; set on the request it bounds every wait for the server
+    // that falls silent.
+    SetReceiveTimeout(m_request.Get());
+    // A server that sends its head a byte at a time is never silent: the wait
+    // for the head ends at the transfer's bound.
+    const Clock::time_point now = Clock::now();
+    DWORD error = 0;
+    switch (m_request.Send(now < headBound.at ? static_cast<DWORD>((headBound.at - now).count()) : 0, &error)) {
+    case CAsyncRequest::Outcome::Done:
+        return true;
+    case CAsyncRequest::Outcome::TimeUp:
+        m_request.Close();
+        return Fail(headBound.error);
+    case CAsyncRequest::Outcome::Failed:
+        break;
     }
-    return true;
+    return Fail(IsCertificateError(error) ? TransferError::Certificate : TransferError::Unreachable, error);
 }
 
 bool CTransfer::Fail(TransferError error, DWORD systemError)
@@ -200,50 +278,59 @@ bool CTransfer::Read(char* buffer, DWORD size, DWORD* read)
     // server that sends a byte at a time keeps it waiting for ever. Asking
     // first how much has arrived waits only for the next byte, or for the
     // receive timeout, and the read of that much returns at once. 0 bytes
-    // available with success is the end of the body.
-    if (m_available == 0 && !InternetQueryDataAvailable(m_request.get(), &m_available, 0, 0))
+    // available with success is the end of the body. Each wait ends at the
+    // reading's bound at the latest.
+    const Clock::time_point now = Clock::now();
+    const DWORD waitMs = now < m_readUntil ? static_cast<DWORD>((m_readUntil - now).count()) : 0;
+    DWORD error = 0;
+    if (m_available == 0 && m_request.QueryAvailable(waitMs, &m_available, &error) != CAsyncRequest::Outcome::Done)
         return false;
     if (m_available == 0)
         return true;
-    if (!InternetReadFile(m_request.get(), buffer, std::min(m_available, size), read))
+    if (m_request.Read(buffer, std::min(m_available, size), read, waitMs, &error) != CAsyncRequest::Outcome::Done)
         return false;
     m_available -= std::min(m_available, *read);
     return true;
 }
 
-void CTransfer::ReadBodyHeaders()
+bool CTransfer::ReadBodyHeaders()
 {
-    m_info.contentLengthHeaders = HeaderValues(m_request.get(), HTTP_QUERY_CONTENT_LENGTH);
+    if (!HeaderValues(m_request.Get(), HTTP_QUERY_CONTENT_LENGTH, m_info.contentLengthHeaders))
+        return false;
     AnnouncedLength length = ParseContentLength(m_info.contentLengthHeaders);
     m_info.contentLength = length.value;
     m_info.contentLengthMalformed = length.malformed;
-    std::vector<std::string> encodings = HeaderValues(m_request.get(), HTTP_QUERY_CONTENT_ENCODING);
-    for (const std::string& encoding : encodings)
-        m_info.contentEncoding += (m_info.contentEncoding.empty() ? "" : ", ") + encoding;
+    return JoinedValues(m_request.Get(), HTTP_QUERY_CONTENT_ENCODING, m_info.contentEncoding) &&
+           JoinedValues(m_request.Get(), HTTP_QUERY_TRANSFER_ENCODING, m_info.transferEncoding);
 }
 
 BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD size)>& consume,
                             const ReadLimits& limits)
 {
     const Clock::time_point start = Clock::now();
-    CProgressFloor floor;
     std::vector<char> buffer(kChunkSize);
     auto end = [this, start](BodyEnd how) {
         m_info.bodyTime = Clock::now() - start;
         return m_info.bodyEnd = how;
     };
     m_info.bodyBytes = 0;
+    // Without a deadline a wait ends at the receive timeout, and, should the
+    // client not end it, after twice that.
     for (;;) {
         // Checked between reads: each read waits at most for the next byte,
         // or the receive timeout.
         const Clock::time_point now = Clock::now();
         if (limits.deadline && now >= *limits.deadline)
             return end(BodyEnd::TimeUp);
-        if (limits.progressFloor && !floor.Holds(m_info.bodyBytes, now - start))
+        if (limits.progressFloor && !m_floor.Holds(m_info.bodyBytes, now - m_start))
             return end(BodyEnd::TooSlow);
+        m_readUntil = limits.deadline ? *limits.deadline : now + 2 * kReceiveTimeout;
         DWORD read = 0;
-        if (!Read(buffer.data(), kChunkSize, &read))
+        if (!Read(buffer.data(), kChunkSize, &read)) {
+            if (limits.deadline && Clock::now() >= *limits.deadline)
+                return end(BodyEnd::TimeUp);
             return end(BodyEnd::Failed);
+        }
         if (read == 0)
             return end(BodyEnd::Complete);
         m_info.bodyBytes += read;

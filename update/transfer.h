@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "async_request.h"
+#include "transfer_bounds.h"
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -48,8 +51,11 @@ public:
     // Sends the request. False when the URL is longer than 255 characters or
     // not an HTTP URL, the server cannot be reached or does not answer in
     // time, its certificate is rejected, it redirects from https to plain
-    // http or more than 10 times, or it answers with a status other than 2xx.
-    bool Open(const std::string& url);
+    // http or more than 10 times, it answers with a status other than 2xx, or
+    // a header of its answer cannot be read whole, or limits end it between
+    // two requests: every redirect and every wait counts against the same
+    // deadline and progress floor as the body (TimeUp, TooSlow).
+    bool Open(const std::string& url, const ReadLimits& limits = {});
 
     const TransferInfo& Info() const { return m_info; }
 
@@ -61,21 +67,30 @@ public:
     using Clock = TransferClock;
     // Reads the body in chunks of at most 1024 bytes and hands each chunk,
     // exactly as read, to consume, which returns false to stop. Records how
-    // it ended in Info().
+    // it ended in Info(). The progress floor counts from the start of Open.
     BodyEnd ReadBody(const std::function<bool(const char* data, DWORD size)>& consume, const ReadLimits& limits = {});
 
 private:
+    // When the head of an answer must have arrived, and the error if not.
+    struct HeadBound {
+        Clock::time_point at;
+        TransferError error;
+    };
     // Opens the connection and sends the request for one address, without
     // following a redirect.
-    bool Send(const std::string& url);
+    bool Send(const std::string& url, const HeadBound& headBound);
     bool Fail(TransferError error, DWORD systemError = 0);
-    // Takes the length and encoding of the body from the answer's head.
-    void ReadBodyHeaders();
+    // Takes the length and encodings of the body from the answer's head;
+    // false when one of them cannot be read whole.
+    bool ReadBodyHeaders();
 
     TransferInfo m_info;
     // Closed in reverse order: request, connection, Internet handle.
     InternetHandle m_internet;
     InternetHandle m_connection;
-    InternetHandle m_request;
+    CAsyncRequest m_request;
     DWORD m_available = 0; // bytes the client holds that are not read yet
+    Clock::time_point m_readUntil; // the bound of the reads of the body
+    Clock::time_point m_start; // of Open: the first request
+    CProgressFloor m_floor;
 };

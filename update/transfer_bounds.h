@@ -2,8 +2,8 @@
 // progress floor of downloads. Pure logic.
 //
 // Every wait of the HTTP client ends after its 5 s receive timeout when the
-// server falls silent; a server that keeps sending a byte now and then is
-// never silent. These bounds end such transfers too.
+// server falls silent; a server that keeps sending a byte now and then, of
+// its head or its body, is never silent. These bounds end such transfers too.
 #pragma once
 
 #include <array>
@@ -13,10 +13,10 @@
 // The start-up fetches, before the window shows. The version file, at most
 // 255 bytes, is read for at most 3 s from the start of its transfer: one
 // packet's worth, even over a poor line. The news is read until 10 s after
-// the version file's transfer began. A wait that began before a bound may
-// still last the receive timeout, so the window shows at the latest about
-// 15 s after the first request (10 s, and one more wait), whatever the
-// bodies do; a slow but steady line gets most of those 10 s for the news.
+// the version file's transfer began. Every wait for the server, for a head
+// or for the body, ends at the bound, so the window shows about 10 s after
+// the first request at the latest, whatever the heads, redirects and bodies
+// do; a slow but steady line gets most of those 10 s for the news.
 inline constexpr std::chrono::milliseconds kVersionFileTime{3000};
 inline constexpr std::chrono::milliseconds kStartupFetchTime{10000};
 

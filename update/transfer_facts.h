@@ -44,6 +44,9 @@ enum class TransferError {
     TooManyRedirects, // more than 10 redirects, as a redirect loop gives
     HttpStatus,       // the server answered with a status other than 2xx
     NoTimeLeft,       // not sent: the time for it was used up before it was due
+    UnreadableHeader, // a header of the answer could not be read whole
+    TimeUp,           // the transfer's deadline passed before its answer began (redirects and waits count)
+    TooSlow,          // no answer began in the progress floor's window (redirects and waits count)
 };
 
 // How the reading of a body ended.
@@ -66,6 +69,7 @@ struct TransferInfo {
     std::optional<uint64_t> contentLength; // the length they announce, when they give one
     bool contentLengthMalformed = false;   // one is not plain digits, or two differ
     std::string contentEncoding;           // empty when none was sent
+    std::string transferEncoding;          // empty when none was sent
     BodyEnd bodyEnd = BodyEnd::Complete;   // once the body was read
     uint64_t bodyBytes = 0;                // of the body, received
     std::chrono::milliseconds answerTime{0}; // from the request to the answer's head, redirects included
@@ -82,9 +86,11 @@ enum class DownloadOutcome {
     Installed,         // the package arrived whole (and verified) and took its local name
     TransferFailed,    // the package could not be fetched: see the package's transfer
     NotPlainAnswer,    // the answer is not the whole package as stored: DownloadAnswerFault says why
+    NotLengthFramed,   // unsigned: no one plain Content-Length (chunked, or ended by closing), so a cut would look whole
     CannotWrite,       // the temporary file could not be created or written
     Incomplete,        // a read failed or timed out before the body ended
-    TooSlow,           // the package or signature stopped making progress: see their bodyEnd
+    TooSlow,           // the package or signature stopped making progress: see their bodyEnd, or error
+                       // (TransferError::TooSlow: no answer began in time)
     Empty,             // the body was empty
     SizeMismatch,      // the body's size differs from the announced Content-Length
     SignatureMissing,  // the signature could not be fetched: see the signature's transfer

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "build_config.h"
+#include "length_framing.h"
 #include "package_signature.h"
 #include "partial_file.h"
 
@@ -15,8 +16,10 @@ namespace {
 std::optional<DownloadOutcome> FetchSignature(const std::string& url, TransferInfo& info, std::string& signature)
 {
     CTransfer transfer;
-    bool opened = transfer.Open(url);
+    bool opened = transfer.Open(url, ReadLimits{std::nullopt, true});
     info = transfer.Info();
+    if (info.error == TransferError::TooSlow)
+        return DownloadOutcome::TooSlow;
     if (!opened)
         return DownloadOutcome::SignatureMissing;
     if (DownloadAnswerFault(info) != AnswerFault::None)
@@ -57,7 +60,7 @@ NewsFetch FetchNews(const CUpdateSource& source, CTransfer::Clock::time_point un
         return fetch;
     }
     CTransfer transfer;
-    bool opened = transfer.Open(url);
+    bool opened = transfer.Open(url, ReadLimits{until});
     fetch.transfer = transfer.Info();
     if (!opened)
         return fetch;
@@ -110,12 +113,17 @@ DownloadOutcome CDownloadJob::Download(PackageDownload& download)
     }
 
     CTransfer transfer;
-    bool opened = transfer.Open(url);
+    bool opened = transfer.Open(url, ReadLimits{std::nullopt, true});
     download.transfer = transfer.Info();
+    if (download.transfer.error == TransferError::TooSlow)
+        return DownloadOutcome::TooSlow;
     if (!opened)
         return DownloadOutcome::TransferFailed;
     if (DownloadAnswerFault(download.transfer) != AnswerFault::None)
         return DownloadOutcome::NotPlainAnswer;
+    // A signed package proves its bytes, however the body was framed.
+    if (!signed_ && !FramedByOneLength(download.transfer.contentLengthHeaders, download.transfer.transferEncoding))
+        return DownloadOutcome::NotLengthFramed;
 
     RemoveStalePartialFiles(m_strFileName);
     CPartialFile file(PartialFileName(m_strFileName));

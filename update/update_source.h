@@ -48,7 +48,9 @@ public:
     // working folder. With a package key, the detached signature base URL +
     // file name + ".sig" is fetched first and must verify over the package.
     // Only a plain answer is taken (status 200, one announced length, no
-    // encoding). The package goes to a temporary file of this process's own
+    // encoding); without a package key, only one whose length is announced
+    // (FramedByOneLength): nothing else would tell a cut package from a whole
+    // one. The package goes to a temporary file of this process's own
     // and replaces the file only when the whole, non-empty (and verified) body
     // has arrived; on any failure an existing file stays as it was.
     PackageDownload Run();

@@ -22,7 +22,7 @@ VersionFileFetch CVersionInfo::FetchLatest(std::string url, CTransfer::Clock::ti
     constexpr size_t kMaxBody = 255;
     VersionFileFetch fetch;
     CTransfer transfer;
-    bool opened = transfer.Open(url);
+    bool opened = transfer.Open(url, ReadLimits{until});
     fetch.transfer = transfer.Info();
     if (!opened)
         return fetch;

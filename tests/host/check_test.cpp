@@ -136,6 +136,15 @@ Rule Package(DownloadOutcome outcome, std::string head = "", uint64_t received =
             }};
 }
 
+// The package served against the publisher's copy, each of this size and digest.
+Rule Copy(uint64_t servedSize, const char* servedSha256, uint64_t copySize, const char* copySha256)
+{
+    return {"update.exe", [=](Warnings& w) {
+                CheckPackageCopy(FileSummary{servedSize, servedSha256}, "dist\\update.exe",
+                                 FileSummary{copySize, copySha256}, w);
+            }};
+}
+
 // The download with the key, stopped by the signature (the package not
 // requested) or, with received, after the package's body.
 PackageDownload Signed(DownloadOutcome outcome, TransferInfo signature = Fetch(), uint64_t received = 0)
@@ -168,6 +177,9 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         {Version("vers", Bounded(BodyEnd::TimeUp, 4, 3010)), kProblem, "after 4 bytes in 3.01 s (it reads version"},
         {News("\x82\xa8\x92", Bounded(BodyEnd::TimeUp, 3, 9500)), kProblem, "after 3 bytes in 9.50 s (the start-up"},
         {News("", Fetch({}, FE::NoTimeLeft)), kProblem, "had used up their time"},
+        {News("", Fetch({}, FE::TimeUp)), kProblem, "no whole answer head came before the updater's start-up time (10 s in all)"},
+        {Package(DO::TooSlow, "", 0, Fetch({}, FE::TooSlow)), kProblem, "no whole answer head came within 30 s"},
+        {News("", Fetch({}, FE::UnreadableHeader)), kProblem, "could not be read whole"},
         // The plain form, as far as it bends: a line end after it.
         {Version("version=1,5;\r\n"), kNotice, nullptr},
         {Version("\xEF\xBB\xBFversion=1,5;\n"), kNotice, "byte-order mark"},
@@ -204,13 +216,20 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         {Package(DO::TooSlow, "", 31, Bounded(BodyEnd::TooSlow, 31, 30500)), kProblem,
          "fewer than 32,768 bytes arrived in 30 s (31 bytes in 30.50 s)"},
         {Signature(DO::TooSlow, Bounded(BodyEnd::TooSlow, 30, 30200)), kProblem, "(30 bytes in 30.20 s)"},
+        {Signature(DO::TooSlow, Fetch({}, FE::TooSlow)), kProblem, "no whole answer head came within 30 s"},
+        {Copy(315872, "ab12", 315872, "ab12"), kNotice, nullptr},
+        {Copy(277743, "cd34", 315872, "ab12"), kProblem,
+         "the file served (277,743 bytes, SHA-256 cd34) is not your copy dist\\update.exe (315,872 bytes, SHA-256 "
+         "ab12): shorter, most likely cut short on upload; no updater can tell"},
+        {Copy(315872, "cd34", 315872, "ab12"), kProblem, "SHA-256 cd34) is not your copy dist\\update.exe (315,872"},
         // Answers the updater takes as no package, and one whose cut it cannot see.
         {Package(DO::NotPlainAnswer, "", 0, Answer(206, {"4500"})), kProblem, "answered HTTP 206"},
         {Package(DO::NotPlainAnswer, "", 0, Answer(200, {"4500", "9000"})), kProblem,
          "Content-Length: 4500, and Content-Length: 9000, not one length"},
         {Package(DO::NotPlainAnswer, "", 0, Answer(200, {"900"}, "gzip")), kProblem, "Content-Encoding: gzip"},
         {Package(DO::Installed, kSignedProgram, 9000, Answer(200, {"9000", "9000"})), kNotice, nullptr},
-        {Package(DO::Installed, kSignedProgram, 9000, Answer(200, {})), kProblem, "the updater installs"},
+        {Package(DO::NotLengthFramed, "", 0, Answer(200, {})), kProblem, "the updater refuses it"},
+        {Package(DO::NotLengthFramed, "", 0, Answer(200, {}), true), kNotice, "the checker did not examine it"},
         {Package(DO::Installed, kSignedProgram, 9000, Answer(200, {}), true), kNotice, "the signature check refuses"},
         // Only a notice: Windows starts an unsigned program, if more warily.
         {Package(DO::Installed, ProgramHead(0, 0), 9000), kNotice, "no Authenticode signature"},
@@ -272,6 +291,7 @@ TEST(CheckRules, SignatureVerdictSaysWhatWasChecked)
         {Signed(DO::SignatureInvalid), "not checked: the key or the platform's SHA-256 could not be used"},
         {Signed(DO::SignatureMissing, Fetch({}, TransferError::HttpStatus)), "not usable"},
         {Signed(DO::TooSlow, Bounded(BodyEnd::TooSlow, 30, 30200)), "not usable"},
+        {Signed(DO::TooSlow, Fetch({}, TransferError::TooSlow)), "not usable"},
         {PackageDownload{DO::TransferFailed, 0, notFound, Fetch()},
          "not checked: the server answered HTTP 404 for update.exe"},
         {PackageDownload{DO::TransferFailed, 0, Fetch({}, TransferError::Unreachable), Fetch()},
@@ -503,6 +523,8 @@ TEST(CheckFormatting, BytesProgressAndEscapes)
 
 TEST(CheckArgs, TakesTheOptionsAroundTheUrlAndRejectsBadCommandLines)
 {
+    EXPECT_EQ(ParseCheckArguments({L"--package", L"dist\\\u00e9\\update.exe"}).options->packageCopy,
+              L"dist\\\u00e9\\update.exe");
     // Paths are taken as they are, whatever their characters.
     ParsedArguments parsed =
         ParseCheckArguments({L"--no-package", L"http://h/game/veltrassa_01/update/", L"--key", L"k.pem", L"--game",
@@ -524,6 +546,9 @@ TEST(CheckArgs, TakesTheOptionsAroundTheUrlAndRejectsBadCommandLines)
         {{L"--game", L"a", L"--game", L"b"}, "--game is given twice"},
         {{L"--new-game", L"a", L"--new-game", L"b"}, "--new-game is given twice"},
         {{L"--new-game"}, "--new-game needs a file name"},
+        {{L"--package"}, "--package needs a file name"},
+        {{L"--package", L"a", L"--package", L"b"}, "--package is given twice"},
+        {{L"--package", L"a", L"--no-package"}, "--package and --no-package exclude each other"},
         {{L"http://me:secret@a/u/", L"http://b/u/"}, "more than one URL: http://***@a/u/ and"},
         {{L"ftp://a/u/"}, "must start with http:// or https://"},
         {{L"http://a/game/veltrassa_01/update"}, "ending in /"},

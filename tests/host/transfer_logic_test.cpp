@@ -1,5 +1,7 @@
 // What the transfers take from an answer's head, and their progress floor.
+#include "chaos_cases.h"
 #include "http_answer.h"
+#include "length_framing.h"
 #include "transfer_bounds.h"
 
 #include <gtest/gtest.h>
@@ -36,6 +38,57 @@ TEST(ContentLength, OnlyOnePlainLengthIsAnnounced)
         EXPECT_EQ(length.value, c.length);
         EXPECT_EQ(length.malformed, c.malformed);
     }
+}
+
+TEST(LengthFraming, OnlyOnePlainLengthWithoutTransferEncodingFramesTheBody)
+{
+    const struct {
+        std::vector<std::string> values;
+        const char* transferEncoding;
+        bool framed;
+    } cases[] = {
+        {{"9000"}, "", true},
+        {{"0"}, "", true},
+        {{}, "", false},                  // ended by closing the connection
+        {{}, "chunked", false},
+        {{"9000"}, "chunked", false},     // chunked framing overrides the length
+        {{"9000"}, "gzip, chunked", false},
+        {{"9000", "9000"}, "", false},    // not exactly one
+        {{"+9000"}, "", false},
+        {{"9000, 9000"}, "", false},
+        {{std::string(300, '0') + "9000"}, "", true}, // a padded length is still one plain length
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.values) + " " + c.transferEncoding);
+        EXPECT_EQ(FramedByOneLength(c.values, c.transferEncoding), c.framed);
+    }
+}
+
+// The chaos server's draw: the same cases for a seed on every machine, every
+// misbehaviour met by every file within a test command's worth of seeds, and
+// a package installed only from answers framed by one length.
+TEST(ChaosCases, DrawEveryMisbehaviourForEveryFileReproducibly)
+{
+    EXPECT_EQ(MisbehaviourName(DrawCase(21, 5).package), MisbehaviourName(DrawCase(21, 5).package));
+    bool met[3][kMisbehaviourCount] = {};
+    bool differs = false;
+    for (uint64_t index = 0; index < 200; ++index) {
+        ChaosCase c = DrawCase(7, index);
+        met[0][static_cast<int>(c.version)] = met[1][static_cast<int>(c.news)] =
+            met[2][static_cast<int>(c.package)] = true;
+        ChaosCase other = DrawCase(8, index);
+        differs = differs || other.version != c.version || other.news != c.news || other.package != c.package;
+    }
+    EXPECT_TRUE(differs) << "the seed changes nothing";
+    for (int file = 0; file < 3; ++file) {
+        for (int m = 0; m < kMisbehaviourCount; ++m)
+            EXPECT_TRUE(met[file][m]) << file << " never meets " << MisbehaviourName(static_cast<Misbehaviour>(m));
+    }
+    for (Misbehaviour m : {Misbehaviour::Chunked, Misbehaviour::CutWithoutLength, Misbehaviour::ChunkedCut,
+                           Misbehaviour::PaddedLengthCut, Misbehaviour::LongEncodingList, Misbehaviour::TwoLengths})
+        EXPECT_EQ(ForPackage(m), Expected::Fallback) << MisbehaviourName(m);
+    EXPECT_EQ(ForNews(Misbehaviour::DrippingHead, Misbehaviour::Clean), Expected::Fallback);
+    EXPECT_EQ(ForNews(Misbehaviour::StalledHead, Misbehaviour::Clean), Expected::File);
 }
 
 TEST(ContentEncoding, OnlyNoneOrIdentityIsTheFileAsStored)

@@ -75,9 +75,54 @@ const char* ReasonPhrase(int status)
 
 } // namespace
 
-ScriptConnection::ScriptConnection(SOCKET socket, const std::atomic<bool>& stopping)
-    : m_socket(socket), m_stopping(stopping)
+ScriptConnection::ScriptConnection(SOCKET socket, const std::atomic<bool>& stopping, Recorder record)
+    : m_socket(socket), m_stopping(stopping), m_record(std::move(record))
 {
+}
+
+bool ScriptConnection::ReadHead(SOCKET socket, std::string& head)
+{
+    head.clear();
+    char buffer[1];
+    // A byte at a time: what follows the head belongs to the next request.
+    while (head.size() < 65536 && (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0)) {
+        if (recv(socket, buffer, 1, 0) != 1)
+            return false;
+        head += buffer[0];
+    }
+    if (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0)
+        return false;
+    head.resize(head.size() - 2);
+    return true;
+}
+
+HttpRequest ScriptConnection::Parse(const std::string& head)
+{
+    HttpRequest request;
+    request.head = head;
+    size_t space = head.find(' ');
+    size_t space2 = head.find(' ', space + 1);
+    request.method = head.substr(0, space);
+    request.path = head.substr(space + 1, space2 - space - 1);
+    request.userAgent = HeaderValue(head, "User-Agent");
+    return request;
+}
+
+bool ScriptConnection::NextRequest()
+{
+    std::string head;
+    if (!ReadHead(m_socket, head))
+        return false;
+    m_record(Parse(head));
+    return true;
+}
+
+void ScriptConnection::Reset()
+{
+    linger reset = {1, 0};
+    setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+    closesocket(m_socket);
+    m_socket = INVALID_SOCKET;
 }
 
 bool ScriptConnection::Send(std::string_view bytes)
@@ -119,7 +164,7 @@ void ScriptConnection::Respond(const Response& response)
         head += "Content-Length: " + response.contentLength + "\r\n";
     else
         head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
-    head += "Connection: close\r\n" + response.extraHeaders + "\r\n";
+    head += (response.keepAlive ? "" : "Connection: close\r\n") + response.extraHeaders + "\r\n";
     if (!Send(head))
         return;
 
@@ -208,35 +253,23 @@ void ScriptServer::Serve()
         // Each connection is answered while the next is accepted: two
         // programs may fetch at the same time.
         m_connections.emplace_back([this, client] {
-            HandleConnection(client);
-            shutdown(client, SD_SEND);
-            closesocket(client);
+            if (HandleConnection(client)) {
+                shutdown(client, SD_SEND);
+                closesocket(client);
+            }
         });
     }
 }
 
-void ScriptServer::HandleConnection(SOCKET socket)
+bool ScriptServer::HandleConnection(SOCKET socket)
 {
     DWORD timeoutMs = 10000;
     setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
                sizeof timeoutMs);
     std::string head;
-    char buffer[1024];
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
-        int got = recv(socket, buffer, sizeof buffer, 0);
-        if (got <= 0)
-            return;
-        head.append(buffer, static_cast<size_t>(got));
-    }
-    head.resize(head.find("\r\n\r\n") + 2);
-
-    HttpRequest request;
-    request.head = head;
-    size_t space = head.find(' ');
-    size_t space2 = head.find(' ', space + 1);
-    request.method = head.substr(0, space);
-    request.path = head.substr(space + 1, space2 - space - 1);
-    request.userAgent = HeaderValue(head, "User-Agent");
+    if (!ScriptConnection::ReadHead(socket, head))
+        return true;
+    HttpRequest request = ScriptConnection::Parse(head);
 
     Handler handler;
     {
@@ -246,7 +279,10 @@ void ScriptServer::HandleConnection(SOCKET socket)
         if (found != m_handlers.end())
             handler = found->second;
     }
-    ScriptConnection connection(socket, m_stopping);
+    ScriptConnection connection(socket, m_stopping, [this](const HttpRequest& next) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_requests.push_back(next);
+    });
     if (handler) {
         handler(connection, request);
     } else {
@@ -255,4 +291,5 @@ void ScriptServer::HandleConnection(SOCKET socket)
         notFound.body = "<html><body>404 Not Found</body></html>";
         connection.Respond(notFound);
     }
+    return connection.IsOpen();
 }

@@ -24,11 +24,19 @@ struct HttpRequest {
 // One accepted connection; the handler of the requested path writes to it.
 class ScriptConnection {
 public:
-    ScriptConnection(SOCKET socket, const std::atomic<bool>& stopping);
+    using Recorder = std::function<void(const HttpRequest&)>;
+    ScriptConnection(SOCKET socket, const std::atomic<bool>& stopping, Recorder record);
 
     bool Send(std::string_view bytes);
     // Waits, but returns early once the server is stopping.
     void Pause(int milliseconds);
+    // Reads the next request sent on this kept-alive connection, which the
+    // server records as it records every request; false when none comes.
+    bool NextRequest();
+    // Closes the connection at once with a reset, as a load balancer whose
+    // idle timeout struck does.
+    void Reset();
+    bool IsOpen() const { return m_socket != INVALID_SOCKET; }
 
     // A whole response: status line, Content-Length (unless chunked, or
     // overridden), Connection: close, then the body in pieces of pieceSize
@@ -41,15 +49,22 @@ public:
         bool chunked = false;
         std::string contentLength; // when set, sent instead of the body's size
         std::string extraHeaders;  // each ending in \r\n
+        bool keepAlive = false;    // no Connection: close: the client may send its next request here
     };
     void Respond(const Response& response);
 
     // A 200 response whose body is sent in pieces, with pauses between them.
     static Response Pieces(std::string body, size_t pieceSize, int pauseMs = 0, bool chunked = false);
 
+    // The request line and headers, up to the blank line; false when the
+    // connection ends first.
+    static bool ReadHead(SOCKET socket, std::string& head);
+    static HttpRequest Parse(const std::string& head);
+
 private:
     SOCKET m_socket;
     const std::atomic<bool>& m_stopping;
+    Recorder m_record;
 };
 
 class ScriptServer {
@@ -79,7 +94,8 @@ public:
 
 private:
     void Serve();
-    void HandleConnection(SOCKET socket);
+    // False when the handler closed the connection itself.
+    bool HandleConnection(SOCKET socket);
 
     SOCKET m_listener = INVALID_SOCKET;
     uint16_t m_port = 0;

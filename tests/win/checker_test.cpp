@@ -131,7 +131,7 @@ protected:
         }
         std::vector<std::wstring> expected = row.expected;
         expected.push_back(row.verdict == kUsage ? L"usage: updater_check [--game PATH] [--new-game PATH] "
-                                                   L"[--key PUBLIC.pem] [--no-package] [URL]\n"
+                                                   L"[--key PUBLIC.pem] [--package PATH | --no-package] [URL]\n"
                            : exitCode            ? L"\nFAILED: "
                            : partial             ? L"\nOK so far: nothing wrong in what was checked, but "
                                                  : L"\nOK: players are served as intended\n");
@@ -298,7 +298,8 @@ const std::vector<Row> kServerRows = {
         Row{"package_content_encoding", kProblem, "", PackageAnswer(200, "Content-Encoding: gzip\r\n"),
             {L"PROBLEM update.exe: the answer has Content-Encoding: gzip, which the updater never asks for"}},
         Row{"package_without_length", kProblem, "", PackageAnswer(200, "Server: old\r\n", false),
-            {L"PROBLEM update.exe: it is served without Content-Length"}},
+            {L"PROBLEM update.exe: it is served without Content-Length, or chunked, so a download cut short would "
+             L"look whole: the updater refuses it"}},
         Row{"signed_package_without_length", kNotice, KeyOption("rsa2048.pub.pem"),
             [](ScriptServer& s) {
                 PackageAnswer(200, "Server: old\r\n", false)(s);
@@ -319,6 +320,29 @@ const std::vector<Row> kServerRows = {
              L"(it reads version.dat for at most 3 s, so that its window shows); players see 0.00",
              L"PROBLEM text.txt: the body came too slowly", L"players see only that part of the news",
              L"PROBLEM update.exe: it came too slowly: fewer than 32,768 bytes arrived in 30 s"}},
+        // Heads a byte a second: the same bounds, reported as heads that never came whole.
+        Row{"dripping_heads", kProblem, "",
+            [](ScriptServer& s) {
+                for (const std::string& path : {kVersionPath, kPackagePath}) {
+                    s.On(path, [](ScriptConnection& c, const HttpRequest&) {
+                        for (char byte : std::string("HTTP/1.1 200 OK\r\nX-Padding: ") + std::string(100, 'p')) {
+                            if (!c.Send(std::string(1, byte)))
+                                return;
+                            c.Pause(1000);
+                        }
+                    });
+                }
+            },
+            {L"PROBLEM version.dat: no whole answer head came before the updater's start-up time (10 s in all)",
+             L"PROBLEM update.exe: no whole answer head came within 30 s"}},
+        // Announced and kept, a cut is invisible to any client: only the
+        // publisher's own copy shows it.
+        Row{"package_cut_on_upload", kProblem, "--package \"" + ProgramFolder() + "test_package.exe\" ",
+            File(kPackagePath, PackageProgram().substr(0, PackageProgram().size() * 9 / 10)),
+            {L"  yours   ", L"PROBLEM update.exe: the file served (",
+             L"shorter, most likely cut short on upload; no updater can tell"}},
+        Row{"package_as_published", kNotice, "--package \"" + ProgramFolder() + "test_package.exe\" ",
+            File(kPackagePath, PackageProgram()), {L"  yours   "}},
         Row{"package_not_downloaded", kClean, KeyOption("rsa2048.pub.pem") + "--no-package ",
             File(kPackagePath, "", 404),
             {L"not downloaded (--no-package)", L"update.exe and update.exe.sig were not checked (--no-package)\n"}},

@@ -109,7 +109,15 @@ std::string SignedPackage()
     return ReadWholeFile(ProgramFolder() + "test_package.exe").value_or("");
 }
 
-enum class Serve { Signature, NoSignature, SignatureError, PackageChanged, SignatureTruncated, SignatureOversized };
+enum class Serve {
+    Signature,
+    PackageChunked, // no length: the signature alone proves the bytes
+    NoSignature,
+    SignatureError,
+    PackageChanged,
+    SignatureTruncated,
+    SignatureOversized,
+};
 
 struct SignedCase {
     const char* name;
@@ -123,6 +131,8 @@ const SignedCase kSignedCases[] = {
     {"rsa2048", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::Signature, DownloadOutcome::Installed},
     {"rsa4096", "rsa4096.pub.pem", "test_package.rsa4096.sig", Serve::Signature, DownloadOutcome::Installed},
     {"ecdsa", "ec256.pub.pem", "test_package.ec256.sig", Serve::Signature, DownloadOutcome::Installed},
+    {"rsa, package chunked", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::PackageChunked,
+     DownloadOutcome::Installed},
     {"rsa, package changed", "rsa2048.pub.pem", "test_package.rsa2048.sig", Serve::PackageChanged,
      DownloadOutcome::SignatureInvalid},
     {"ecdsa, package changed", "ec256.pub.pem", "test_package.ec256.sig", Serve::PackageChanged,
@@ -152,7 +162,8 @@ TEST_F(DownloadJobTest, SignedPackagesInstallOnlyWhenTheirSignatureVerifies)
         std::string served = package;
         if (c.serve == Serve::PackageChanged)
             served[served.size() / 2] ^= 0x01;
-        ServePackage(served, 3000);
+        server.OnResponse(kPackagePath,
+                          ScriptConnection::Pieces(served, 3000, 0, c.serve == Serve::PackageChunked));
 
         std::string signature = c.signature ? CryptoFile(c.signature) : "";
         if (c.serve == Serve::SignatureTruncated)
@@ -180,6 +191,71 @@ TEST_F(DownloadJobTest, SignedPackagesInstallOnlyWhenTheirSignatureVerifies)
         bool packageFetched = c.serve != Serve::NoSignature && c.serve != Serve::SignatureError &&
                               c.serve != Serve::SignatureOversized;
         EXPECT_EQ(requests.size(), requestsBefore + (packageFetched ? 2 : 1));
+    }
+}
+
+// Header values past any fixed buffer, on the package and on the signature:
+// each is read whole and judged, never taken for an absent header.
+TEST_F(DownloadJobTest, LongHeaderValuesAreReadWhole)
+{
+    const std::string package = SignedPackage();
+    const std::string signature = CryptoFile("test_package.rsa2048.sig");
+    ASSERT_GT(package.size(), 1000u);
+    auto padded = [](size_t length) {
+        std::string digits = std::to_string(length);
+        return std::string(300 - digits.size(), '0') + digits;
+    };
+    std::string encodings = "gzip";
+    while (encodings.size() < 300)
+        encodings += ", identity";
+    auto answer = [](std::string headers, std::string body) {
+        return [bytes = "HTTP/1.1 200 OK\r\n" + headers + "\r\n" + body](ScriptConnection& c, const HttpRequest&) {
+            c.Send(bytes);
+        };
+    };
+    const struct {
+        const char* name;
+        bool signed_;
+        ScriptServer::Handler packageAnswer;
+        ScriptServer::Handler signatureAnswer;
+        DownloadOutcome outcome;
+    } cases[] = {
+        {"package, padded length, whole", false,
+         answer("Content-Length: " + padded(package.size()) + "\r\n", package), nullptr, DownloadOutcome::Installed},
+        {"package, padded length, cut at 60%", false,
+         answer("Content-Length: " + padded(package.size()) + "\r\n", package.substr(0, package.size() * 6 / 10)),
+         nullptr, DownloadOutcome::SizeMismatch},
+        {"package, long encoding list", false,
+         answer("Content-Encoding: " + encodings + "\r\nContent-Length: " + std::to_string(package.size()) + "\r\n",
+                package),
+         nullptr, DownloadOutcome::NotPlainAnswer},
+        {"signature, padded length, cut at 60%", true, nullptr,
+         answer("Content-Length: " + padded(signature.size()) + "\r\n",
+                signature.substr(0, signature.size() * 6 / 10)),
+         DownloadOutcome::SignatureMissing},
+        {"signature, long encoding list", true, nullptr,
+         answer("Content-Encoding: " + encodings + "\r\nContent-Length: " + std::to_string(signature.size()) +
+                    "\r\n",
+                signature),
+         DownloadOutcome::SignatureNotPlainAnswer},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteWholeFile("update.exe", kOldPackage);
+        if (c.packageAnswer)
+            server.On(kPackagePath, c.packageAnswer);
+        else
+            ServePackage(package);
+        if (c.signatureAnswer)
+            server.On(kPackagePath + ".sig", c.signatureAnswer);
+        else
+            server.OnFile(kPackagePath + ".sig", signature);
+        CDownloadJob job("update.exe", server.BaseUrl(), c.signed_ ? CryptoFile("rsa2048.pub.pem") : "");
+        EXPECT_EQ(job.Run().outcome, c.outcome);
+        if (c.outcome == DownloadOutcome::Installed)
+            EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
+        else
+            ExpectOldPackageKept();
     }
 }
 

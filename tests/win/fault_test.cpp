@@ -44,10 +44,42 @@ const std::string kPackage = PackageBytes(300 * 1024 + 17, 1);
 // A body that is a version file, news and the start of a package at once.
 const std::string kWholeBody = "version=1,5; MZ, and the rest.";
 const std::string kHalfBody = kWholeBody.substr(0, 15);
+// A version file, news and a package of realistic size at once.
+const std::string kLongBody = "version=1,5; " + kPackage;
+const size_t kCutAt60Percent = kLongBody.size() * 6 / 10;
+
+// Header values longer than any fixed buffer would hold.
+std::string PaddedLength(size_t length)
+{
+    std::string digits = std::to_string(length);
+    return std::string(300 - digits.size(), '0') + digits;
+}
+std::string LongEncodingList()
+{
+    std::string list = "gzip";
+    while (list.size() < 300)
+        list += ", identity";
+    return list;
+}
 
 ScriptServer::Handler Raw(std::string bytes)
 {
     return [bytes](ScriptConnection& c, const HttpRequest&) { c.Send(bytes); };
+}
+
+// The file, on a connection kept alive; the next request sent on it is
+// dropped unanswered, as by a load balancer whose idle timeout strikes just
+// as it arrives.
+ScriptServer::Handler KeptAliveThenDropped(std::string body, bool reset)
+{
+    return [body, reset](ScriptConnection& c, const HttpRequest&) {
+        ScriptConnection::Response response;
+        response.body = body;
+        response.keepAlive = true;
+        c.Respond(response);
+        if (c.NextRequest() && reset)
+            c.Reset();
+    };
 }
 
 ScriptServer::Handler RedirectTo(const std::string& location)
@@ -169,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                        s.OnResponse(kNewsPath, ScriptConnection::Pieces(kNews, 333, 0, true));
                        s.OnResponse(kPackagePath, ScriptConnection::Pieces(kPackage, 1500, 0, true));
                    },
-                   2003, kNews, kPackage},
+                   2003, kNews, std::nullopt},
         // An empty package is never valid: it is what a dropped connection leaves.
         ServerCase{"empty_bodies", AllAnswer(StatusLineThen("Content-Length: 0\r\n", "")), 0, "", std::nullopt},
         ServerCase{"only_the_first_255_bytes_count",
@@ -218,20 +250,44 @@ INSTANTIATE_TEST_SUITE_P(
         ServerCase{"content_length_twice_in_one_line_cut_at_60_percent",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 30, 30\r\n\r\n" + kWholeBody.substr(0, 18))),
                    1005, kWholeBody.substr(0, 18), std::nullopt},
+        // Values past 255 characters are read whole: the length is checked,
+        // the encoding seen.
+        ServerCase{"content_length_of_300_characters_cut_at_60_percent",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: " + PaddedLength(kLongBody.size()) + "\r\n\r\n" +
+                                 kLongBody.substr(0, kCutAt60Percent))),
+                   1005, kLongBody.substr(0, kCutAt60Percent), std::nullopt},
+        ServerCase{"content_encoding_of_300_characters",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Encoding: " + LongEncodingList() +
+                                 "\r\nContent-Length: " + std::to_string(kLongBody.size()) + "\r\n\r\n" + kLongBody)),
+                   1005, kLongBody, std::nullopt},
         // Not asked for, and not decoded: the bytes are not the file.
         ServerCase{"unasked_content_encoding",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 15\r\n\r\n" +
                                  kHalfBody)),
                    1005, kHalfBody, std::nullopt},
-        // Without a length a cut looks like the end: the updater cannot know,
-        // and the server checker reports such a package.
+        // Without one length a cut looks like the end, as the client reports
+        // it: the unsigned updater takes no package so framed (a signed one
+        // does, its signature proving the bytes: download_test.cpp).
         ServerCase{"no_length_http_1_0_cut_at_60_percent",
                    AllAnswer(Raw("HTTP/1.0 200 OK\r\nServer: old\r\n\r\n" + kWholeBody.substr(0, 18))), 1005,
-                   kWholeBody.substr(0, 18), kWholeBody.substr(0, 18)},
+                   kWholeBody.substr(0, 18), std::nullopt},
         ServerCase{"chunked_without_its_last_chunk",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n12\r\n" +
                                  kWholeBody.substr(0, 18) + "\r\n")),
-                   1005, kWholeBody.substr(0, 18), kWholeBody.substr(0, 18)},
+                   1005, kWholeBody.substr(0, 18), std::nullopt},
+        ServerCase{"chunk_of_negative_size_after_60_percent",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n12\r\n" +
+                                 kWholeBody.substr(0, 18) + "\r\n-5\r\n")),
+                   1005, kWholeBody.substr(0, 18), std::nullopt, 3, Where::Server, 0},
+        ServerCase{"chunk_longer_than_the_data_before_the_close",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1e\r\n" +
+                                 kWholeBody.substr(0, 18))),
+                   1005, kWholeBody.substr(0, 18), std::nullopt, 3, Where::Server, 0},
+        // A length, and chunked framing that overrides it.
+        ServerCase{"chunked_with_a_content_length",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 18\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                 "12\r\n" + kWholeBody.substr(0, 18) + "\r\n0\r\n\r\n")),
+                   1005, kWholeBody.substr(0, 18), std::nullopt},
         // A byte a second after the headers: the version file is read for 3 s,
         // the news for 10 s, and the download gives up when fewer than 32 KiB
         // came in 30 s. Each takes what arrived of it by then.
@@ -242,6 +298,20 @@ INSTANTIATE_TEST_SUITE_P(
                        s.OnResponse(kPackagePath, ScriptConnection::Pieces(kPackage.substr(0, 200000), 1, 1000));
                    },
                    0, kNews, std::nullopt, 3, Where::Server, 8, {2.9, 9.9, 29.9}, {5, 12, 35}},
+        // Status line and headers a byte a second, never silent: the head
+        // is waited for until the start-up's 10 s are up, and for a download
+        // until the floor's 30 s pass without a byte of the body.
+        ServerCase{"dripping_heads",
+                   AllAnswer([](ScriptConnection& c, const HttpRequest&) {
+                       const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 12\r\nX-Padding: " +
+                                                std::string(100, 'p') + "\r\n\r\nversion=1,5;";
+                       for (char byte : head) {
+                           if (!c.Send(std::string(1, byte)))
+                               return;
+                           c.Pause(1000);
+                       }
+                   }),
+                   0, kNoNews, std::nullopt, 3, Where::Server, std::string::npos, {9.9, 9.9, 29.9}, {11, 11, 31}},
         // A server that stops sending: each transfer gives up after the 5 s
         // receive timeout, the news keeping the reads completed before the stall.
         ServerCase{"stall_before_the_headers",
@@ -251,6 +321,13 @@ INSTANTIATE_TEST_SUITE_P(
                    AllAnswer(StatusLineThen("Content-Length: 5000\r\n", kNews.substr(0, 3000), 20000)), 0,
                    kNews, std::nullopt, 3, Where::Server, 1024, {0, 4, 4}, {12, 12, 12}},
         // News shows as it comes; a package that is not what was announced is refused.
+        // The same at a realistic size: the client stops at the length it
+        // was given, and nothing tells the rest was there. Only a signature
+        // (or the checker's --package) sees it.
+        ServerCase{"content_length_smaller_than_a_315_872_byte_body",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 277743\r\nConnection: close\r\n\r\n" +
+                                 (kLongBody + kLongBody).substr(0, 315872))),
+                   1005, kLongBody.substr(0, 277743), kLongBody.substr(0, 277743)},
         ServerCase{"content_length_smaller_than_body",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nMZ12 and more")), 0, "MZ12 and more",
                    std::nullopt, 3, Where::Server, 4},
@@ -263,6 +340,44 @@ INSTANTIATE_TEST_SUITE_P(
                        s.OnFile("/moved/update.exe", kPackage);
                    },
                    1007, "moved news", kPackage, 6},
+        // Each hop's head arrives whole after 3.5 s, so no wait is a drip:
+        // the hops count against the start-up's 10 s and the download's
+        // floor (nothing in 30 s); the wait for the hop that would end past
+        // them ends at them.
+        ServerCase{"nine_redirects_each_after_3_5_s",
+                   [](ScriptServer& s) {
+                       for (const std::string& path : kPaths) {
+                           for (int hop = 0; hop < 9; ++hop) {
+                               s.On(path + std::string(hop, '+'),
+                                    [next = path + std::string(hop + 1, '+')](ScriptConnection& c,
+                                                                              const HttpRequest& r) {
+                                        c.Pause(3500);
+                                        RedirectTo(next)(c, r);
+                                    });
+                           }
+                           s.OnFile(path + std::string(9, '+'), kWholeBody);
+                       }
+                   },
+                   0, kNoNews, std::nullopt, 3 + 3 + 9, Where::Server, std::string::npos, {9.9, 9.9, 29.9},
+                   {12.5, 12.5, 34}},
+        // Each next request goes out on the connection kept alive, and is
+        // dropped, by a reset or a close: sent once more on a fresh
+        // connection, it is answered.
+        ServerCase{"kept_alive_connection_dropped_as_the_next_request_arrives",
+                   [](ScriptServer& s) {
+                       s.On(kVersionPath, KeptAliveThenDropped("version=1,7;", true));
+                       s.On(kNewsPath, KeptAliveThenDropped(kNews, false));
+                       s.OnFile(kPackagePath, kPackage);
+                   },
+                   1007, kNews, kPackage, 5},
+        // Once a byte of the answer came, nothing is sent again.
+        ServerCase{"status_line_then_reset",
+                   AllAnswer([](ScriptConnection& c, const HttpRequest&) {
+                       c.Send("HTTP/1.1 200 OK\r\nContent-Le");
+                       c.Pause(200);
+                       c.Reset();
+                   }),
+                   0, kNoNews, std::nullopt},
         ServerCase{"redirect_to_missing_file", AllAnswer(RedirectTo("/nowhere/file")), 0, kNoNews, std::nullopt, 6},
         // Wine's client would follow this without end.
         ServerCase{"redirect_loop",

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -200,6 +201,61 @@ TEST_F(UpdaterTest, WindowShowsWhileTheNewsDrips)
     EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
 }
 
+// Servers that hold the start-up fetches without ever falling silent: news
+// behind eight redirects, each after 3.5 s (every hop counts against the
+// same start-up time), and heads sent a byte a second. The window shows when
+// the start-up's time is up, without the news.
+TEST_F(UpdaterTest, WindowShowsWhenTheStartupTimeIsUp)
+{
+    auto redirects = [this] {
+        for (int hop = 0; hop < 8; ++hop) {
+            server->On(kNewsPath + std::string(hop, '+'),
+                       [next = kNewsPath + std::string(hop + 1, '+')](ScriptConnection& c, const HttpRequest&) {
+                           c.Pause(3500);
+                           ScriptConnection::Response response;
+                           response.status = 302;
+                           response.extraHeaders = "Location: " + next + "\r\n";
+                           c.Respond(response);
+                       });
+        }
+        server->OnFile(kNewsPath + std::string(8, '+'), kNews);
+    };
+    auto drippingHeads = [this] {
+        for (const std::string& path : {kVersionPath, kNewsPath}) {
+            server->On(path, [](ScriptConnection& c, const HttpRequest&) {
+                for (char byte : std::string("HTTP/1.1 200 OK\r\nX-Padding: ") + std::string(100, 'p')) {
+                    if (!c.Send(std::string(1, byte)))
+                        return;
+                    c.Pause(1000);
+                }
+            });
+        }
+    };
+    const struct {
+        const char* name;
+        std::function<void()> serve;
+        const wchar_t* latest;
+    } cases[] = {
+        {"news behind slow redirects", redirects, L"最新バージョン  1.05"},
+        {"dripping heads", drippingHeads, L"最新バージョン  0.00"},
+    };
+    InstallGame();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.serve();
+        const ULONGLONG start = GetTickCount64();
+        HWND dialog = Start();
+        ASSERT_NE(dialog, nullptr);
+        const ULONGLONG shownAfter = GetTickCount64() - start;
+        EXPECT_GE(shownAfter, 9000u);
+        EXPECT_LT(shownAfter, 20000u);
+        EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"ニュースはありません");
+        EXPECT_EQ(ControlText(dialog, IDC_LATEST), c.latest);
+        Click(dialog, IDC_QUIT);
+        EXPECT_TRUE(updater->WaitForExit());
+    }
+}
+
 TEST_F(UpdaterTest, ShowsWholeNewsUpToTheCap)
 {
     InstallGame();
@@ -334,6 +390,7 @@ struct UpdateCase {
     bool changePackage;    // one byte of the package changed in transit
     int packageStatus;
     bool installs;
+    bool chunked = false;  // sent without a length: only a signature proves it whole
 };
 
 class UpdateTest : public UpdaterTest, public testing::WithParamInterface<UpdateCase> {};
@@ -347,7 +404,7 @@ TEST_P(UpdateTest, StartsOnlyAWholeVerifiedPackage)
     std::string served = package;
     if (c.changePackage)
         served[served.size() / 2] ^= 0x01;
-    ScriptConnection::Response answer = ScriptConnection::Pieces(served, served.size() / 20 + 1, 100);
+    ScriptConnection::Response answer = ScriptConnection::Pieces(served, served.size() / 20 + 1, 100, c.chunked);
     answer.status = c.packageStatus;
     server->OnResponse(kPackagePath, answer);
     if (c.signature)
@@ -393,7 +450,10 @@ INSTANTIATE_TEST_SUITE_P(
                     UpdateCase{"signed_and_verified", "updater_signed.exe", "test_package.rsa2048.sig", false, 200,
                                true},
                     UpdateCase{"signed_but_changed", "updater_signed.exe", "test_package.rsa2048.sig", true, 200,
-                               false}),
+                               false},
+                    UpdateCase{"chunked", "updater_Orvantis.exe", nullptr, false, 200, false, true},
+                    UpdateCase{"signed_and_chunked", "updater_signed.exe", "test_package.rsa2048.sig", false, 200,
+                               true, true}),
     [](const testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
 
 // Without a server to use, the updater shows 0.00 and the no-news text within
