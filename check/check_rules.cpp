@@ -20,6 +20,8 @@ constexpr char kCompareUploadFix[] =
     "compare update.exe as served with the signed file you uploaded: the update.exe block above shows the size "
     "and SHA-256 served, ls -l update.exe and sha256sum update.exe (certutil -hashfile update.exe SHA256 on "
     "Windows) show yours";
+constexpr char kSlowHeadFix[] = "serve the file at once from the update directory, without redirects, and check for a "
+                                "proxy that holds back the head";
 constexpr char kPlainVersionFix[] =
     "write exactly version=MAJOR,MINOR; in plain ASCII, digits only, for instance version=1,5; for 1.05";
 
@@ -152,16 +154,14 @@ bool CheckTransfer(const char* file, const TransferInfo& fetch, const char* cons
             "no whole answer head came before the updater's start-up time (" + Seconds(kStartupFetchTime) +
                 " in all) was up: a head sent slowly, redirects and waits all count against it; the last request "
                 "went to " + finalUrl + "; " + consequence,
-            "serve the file at once from the update directory, without redirects, and check for a proxy that "
-            "holds back the head");
+            kSlowHeadFix);
         break;
     case TransferError::TooSlow:
         Add(warnings, Severity::Problem, file,
             "no whole answer head came within " + Seconds(kProgressWindow) +
                 ": a head sent slowly, redirects and waits all count against the updater's download floor; the "
                 "last request went to " + finalUrl + "; " + consequence,
-            "serve the file at once from the update directory, without redirects, and check for a proxy that "
-            "holds back the head");
+            kSlowHeadFix);
         break;
     }
     return false;
@@ -596,6 +596,11 @@ void CheckNews(const NewsFacts& facts, Warnings& warnings)
             "the body ended after " + FormatBytes(news.size()) + " of the " + FormatBytes(*announced) +
                 " announced: players see part of the news",
             "check that the server sends the whole file");
+    } else if (!announced && !fetch.contentLengthMalformed) {
+        Add(warnings, Severity::Notice, kNewsFile,
+            "it is served without Content-Length (chunked, or ended by closing the connection): a body cut short "
+            "looks whole to the updater and to this check, and players would see part of the news",
+            "serve text.txt as a static file, which gives it a Content-Length");
     }
     if (news.size() >= kSlowNewsBytes) {
         Add(warnings, Severity::Notice, kNewsFile,

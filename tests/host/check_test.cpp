@@ -122,8 +122,10 @@ Rule Version(std::string body, TransferInfo fetch = Fetch(), bool read = true)
     return {"version.dat", [=](Warnings& w) { CheckVersionFile(VersionFileFetch{read_, fetch}, w); }};
 }
 
-Rule News(std::string news, TransferInfo fetch = Fetch(), bool defined = true, size_t cap = 1024 * 1024)
+// fetch: by default a whole answer with its length.
+Rule News(std::string news, std::optional<TransferInfo> given = {}, bool defined = true, size_t cap = 1024 * 1024)
 {
+    const TransferInfo fetch = given.value_or(Fetch(news.size()));
     std::optional<std::string> fetched = fetch.error == TransferError::None ? std::optional(news) : std::nullopt;
     return {"text.txt", [=](Warnings& w) { CheckNews(NewsFacts{NewsFetch{fetched, fetch}, defined, cap}, w); }};
 }
@@ -198,9 +200,10 @@ TEST(CheckRules, GiveExactlyTheExpectedWarning)
         // A latest version of 0 has its own warning from the version file.
         {{"", [](Warnings& w) { CheckVersions(0, 1005, w); }}, kNotice, nullptr},
         {{"game", [](Warnings& w) { CheckVersions(1005, 0, w); }}, kProblem, "offered every update for ever"},
-        {News(kCp932News, Fetch(), false), kProblem, "does not define"},
+        {News(kCp932News, {}, false), kProblem, "does not define"},
         {News(std::string(16, 'a'), Fetch(), true, 16), kProblem, "news cap"},
         {News("news", Fetch(100)), kProblem, "ended after 4 bytes of the 100"},
+        {News("news", Fetch()), kNotice, "a body cut short looks whole to the updater and to this check"},
         {News(""), kNotice, "empty"},
         // Only this warning: a NUL is valid code page 932, and nothing after it is shown.
         {News(std::string("ab\0c\nd", 6)), kProblem, "NUL byte at offset 2"},
