@@ -66,7 +66,8 @@ TEST(LengthFraming, OnlyOnePlainLengthWithoutTransferEncodingFramesTheBody)
 
 // The chaos server's draw: the same cases for a seed on every machine, every
 // misbehaviour met by every file within a test command's worth of seeds, and
-// a package installed only from answers framed by one length.
+// a package installed only from answers framed by one length, and a server
+// broken whenever a file is not served whole.
 TEST(ChaosCases, DrawEveryMisbehaviourForEveryFileReproducibly)
 {
     EXPECT_EQ(MisbehaviourName(DrawCase(21, 5).package), MisbehaviourName(DrawCase(21, 5).package));
@@ -89,6 +90,10 @@ TEST(ChaosCases, DrawEveryMisbehaviourForEveryFileReproducibly)
         EXPECT_EQ(ForPackage(m), Expected::Fallback) << MisbehaviourName(m);
     EXPECT_EQ(ForNews(Misbehaviour::DrippingHead, Misbehaviour::Clean), Expected::Fallback);
     EXPECT_EQ(ForNews(Misbehaviour::StalledHead, Misbehaviour::Clean), Expected::File);
+    EXPECT_FALSE(ServerBroken({Misbehaviour::Trickled, Misbehaviour::Chunked, Misbehaviour::KeptAliveDropped}));
+    EXPECT_TRUE(ServerBroken({Misbehaviour::Clean, Misbehaviour::Clean, Misbehaviour::Chunked}));
+    EXPECT_TRUE(ServerBroken({Misbehaviour::Clean, Misbehaviour::PartialContent, Misbehaviour::Clean}));
+    EXPECT_FALSE(ServerBroken({Misbehaviour::Clean, Misbehaviour::CutWithoutLength, Misbehaviour::Clean}));
 }
 
 TEST(ContentEncoding, OnlyNoneOrIdentityIsTheFileAsStored)

@@ -57,6 +57,15 @@ Expected ForPackage(Misbehaviour misbehaviour)
     return expected == Expected::File && misbehaviour != Misbehaviour::Chunked ? Expected::File : Expected::Fallback;
 }
 
+bool ServerBroken(const ChaosCase& c)
+{
+    // News ended by closing the connection, cut short, looks whole to every
+    // client: the checker gives only its notice on news without a length.
+    const bool newsCutUnseen = c.news == Misbehaviour::CutWithoutLength;
+    return ForVersionOrNews(c.version) != Expected::File ||
+           (ForVersionOrNews(c.news) != Expected::File && !newsCutUnseen) || ForPackage(c.package) != Expected::File;
+}
+
 ChaosCase DrawCase(uint64_t seed, uint64_t index)
 {
     uint64_t bits = Mix(Mix(seed) ^ index);

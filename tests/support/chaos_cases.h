@@ -48,5 +48,10 @@ struct ChaosCase {
     Misbehaviour news;
     Misbehaviour package;
 };
+// Whether the server checker must call the server broken (exit 1): a file
+// that players do not get whole, or a package without one length; but for
+// news cut short with no length, which no client can tell from whole news.
+bool ServerBroken(const ChaosCase& c);
+
 // Case index of the run with seed: the same on every machine.
 ChaosCase DrawCase(uint64_t seed, uint64_t index);

@@ -75,6 +75,14 @@ bool UpdaterProcess::WaitForExit(DWORD timeoutMs) const
     return Started() && WaitForSingleObject(m_process.hProcess, Scaled(timeoutMs)) == WAIT_OBJECT_0;
 }
 
+DWORD UpdaterProcess::ExitCode() const
+{
+    DWORD code = STILL_ACTIVE;
+    if (Started())
+        GetExitCodeProcess(m_process.hProcess, &code);
+    return code;
+}
+
 std::wstring WindowText(HWND window)
 {
     DWORD_PTR length = 0;

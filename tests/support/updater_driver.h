@@ -25,6 +25,9 @@ public:
     HWND WaitForWindow(const std::wstring& caption, DWORD timeoutMs = 20000) const;
     // True when the process has ended within timeoutMs.
     bool WaitForExit(DWORD timeoutMs = 10000) const;
+    // The exit code once ended (a crash gives the exception's code), or
+    // STILL_ACTIVE.
+    DWORD ExitCode() const;
 
 private:
     PROCESS_INFORMATION m_process = {};
