@@ -1,6 +1,7 @@
 #include "async_request.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -21,6 +22,13 @@ constexpr DWORD kClosingWaitMs = 10000;
 struct CAsyncRequest::Events {
     EventHandle completed{CreateEventA(nullptr, FALSE, FALSE, nullptr)};
     EventHandle closed{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    // Counted after succeeded and error are written. An operation that
+    // completes at once may still report its completion; a wait takes only
+    // a completion counted after its operation began. Counting, rather than
+    // resetting the event before each operation, keeps a kernel call out of
+    // every read: under Wine each is a round trip to the wine server, and a
+    // download makes one read a kilobyte.
+    std::atomic<unsigned> completions{0};
     bool succeeded = false;
     DWORD error = ERROR_SUCCESS;
     DWORD available = 0;
@@ -53,6 +61,7 @@ void CALLBACK CAsyncRequest::OnStatus(HINTERNET, DWORD_PTR context, DWORD status
         const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
         events->succeeded = result && result->dwResult != 0;
         events->error = result ? result->dwError : ERROR_INTERNET_INTERNAL_ERROR;
+        events->completions.fetch_add(1, std::memory_order_release);
         SetEvent(events->completed.get());
     } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
         SetEvent(events->closed.get());
@@ -70,16 +79,21 @@ bool CAsyncRequest::Open(HINTERNET connection, const char* object, DWORD flags)
     return m_handle != nullptr;
 }
 
-CAsyncRequest::Outcome CAsyncRequest::Finish(BOOL completed, DWORD waitMs, DWORD* error)
+CAsyncRequest::Outcome CAsyncRequest::Finish(unsigned before, BOOL completed, DWORD waitMs, DWORD* error)
 {
     if (completed)
         return Outcome::Done;
     *error = GetLastError();
     if (*error != ERROR_IO_PENDING)
         return Outcome::Failed;
-    if (WaitForSingleObject(m_events->completed.get(), waitMs) != WAIT_OBJECT_0) {
-        m_abandoned = true;
-        return Outcome::TimeUp;
+    const ULONGLONG deadline = GetTickCount64() + waitMs;
+    while (m_events->completions.load(std::memory_order_acquire) == before) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        if (WaitForSingleObject(m_events->completed.get(), left) != WAIT_OBJECT_0) {
+            m_abandoned = true;
+            return Outcome::TimeUp;
+        }
     }
     *error = m_events->error;
     return m_events->succeeded ? Outcome::Done : Outcome::Failed;
@@ -87,24 +101,22 @@ CAsyncRequest::Outcome CAsyncRequest::Finish(BOOL completed, DWORD waitMs, DWORD
 
 CAsyncRequest::Outcome CAsyncRequest::Send(DWORD waitMs, DWORD* error)
 {
-    // Reset before each operation: one that completed at once may still
-    // have reported its completion.
-    ResetEvent(m_events->completed.get());
-    return Finish(HttpSendRequestA(m_handle, nullptr, 0, nullptr, 0), waitMs, error);
+    const unsigned before = m_events->completions.load(std::memory_order_acquire);
+    return Finish(before, HttpSendRequestA(m_handle, nullptr, 0, nullptr, 0), waitMs, error);
 }
 
 CAsyncRequest::Outcome CAsyncRequest::QueryAvailable(DWORD waitMs, DWORD* available, DWORD* error)
 {
     const ULONGLONG deadline = GetTickCount64() + waitMs;
     for (;;) {
-        ResetEvent(m_events->completed.get());
+        const unsigned before = m_events->completions.load(std::memory_order_acquire);
         BOOL held = InternetQueryDataAvailable(m_handle, &m_events->available, 0, 0);
         if (held) {
             *available = m_events->available;
             return Outcome::Done;
         }
         const ULONGLONG now = GetTickCount64();
-        Outcome outcome = Finish(FALSE, now < deadline ? static_cast<DWORD>(deadline - now) : 0, error);
+        Outcome outcome = Finish(before, FALSE, now < deadline ? static_cast<DWORD>(deadline - now) : 0, error);
         if (outcome != Outcome::Done)
             return outcome;
         // Completed later: the count is asked again, and is now at hand.
@@ -114,9 +126,10 @@ CAsyncRequest::Outcome CAsyncRequest::QueryAvailable(DWORD waitMs, DWORD* availa
 CAsyncRequest::Outcome CAsyncRequest::Read(char* buffer, DWORD size, DWORD* read, DWORD waitMs, DWORD* error)
 {
     *read = 0;
-    ResetEvent(m_events->completed.get());
+    const unsigned before = m_events->completions.load(std::memory_order_acquire);
     m_events->read = 0;
-    Outcome outcome = Finish(InternetReadFile(m_handle, m_events->buffer, std::min(size, kBufferSize),
+    Outcome outcome = Finish(before,
+                             InternetReadFile(m_handle, m_events->buffer, std::min(size, kBufferSize),
                                               &m_events->read),
                              waitMs, error);
     if (outcome == Outcome::Done) {

@@ -43,7 +43,8 @@ public:
 private:
     struct Events;
     static void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
-    Outcome Finish(BOOL completed, DWORD waitMs, DWORD* error);
+    // before: the completions counted before the operation began.
+    Outcome Finish(unsigned before, BOOL completed, DWORD waitMs, DWORD* error);
 
     HINTERNET m_handle = nullptr;
     // What the client's callbacks report, and every buffer handed to an
