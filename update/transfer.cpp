@@ -176,6 +176,9 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
             // drop: a request that waited that long met a silent server.
             if (!retried && AnswerNeverBegan(m_info.systemError) && Clock::now() - sentAt < kReceiveTimeout) {
                 retried = true;
+                // The fault was the connection's, not the answer's.
+                m_info.error = TransferError::None;
+                m_info.systemError = 0;
                 continue;
             }
             return false;

@@ -159,8 +159,14 @@ TEST_P(ServerTest, EveryTransferTakesItsOutcome)
     info.m_nRemote = 4242;
     timed(0, [&] { info.FetchLatest(base + "version.dat"); });
     EXPECT_EQ(info.m_nRemote, c.version);
-    std::string news;
-    timed(1, [&] { news = FetchNews(CUpdateSource(base)).news.value_or(kNoNews); });
+    NewsFetch newsFetch;
+    timed(1, [&] { newsFetch = FetchNews(CUpdateSource(base)); });
+    const std::string news = newsFetch.news.value_or(kNoNews);
+    // What the checker reports: a transfer that delivered reports no error,
+    // whatever a first attempt met.
+    if (newsFetch.news) {
+        EXPECT_EQ(newsFetch.transfer.error, TransferError::None);
+    }
     if (c.newsAtLeast == std::string::npos) {
         EXPECT_TRUE(SameBytes(news, c.news));
     } else {
@@ -170,6 +176,9 @@ TEST_P(ServerTest, EveryTransferTakesItsOutcome)
     PackageDownload download;
     timed(2, [&] { download = CDownloadJob("update.exe", base).Run(); });
     EXPECT_EQ(download.outcome == DownloadOutcome::Installed, c.package.has_value());
+    if (download.outcome == DownloadOutcome::Installed) {
+        EXPECT_EQ(download.transfer.error, TransferError::None);
+    }
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), c.package.value_or(kOldPackage)));
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"}) << "a temporary file was left";
 
