@@ -64,13 +64,11 @@ TEST(LengthFraming, OnlyOnePlainLengthWithoutTransferEncodingFramesTheBody)
     }
 }
 
-// The chaos server's draw: the same cases for a seed on every machine, every
-// misbehaviour met by every file within a test command's worth of seeds, and
-// a package installed only from answers framed by one length, and a server
-// broken whenever a file is not served whole.
-TEST(ChaosCases, DrawEveryMisbehaviourForEveryFileReproducibly)
+// The chaos server's draw: every misbehaviour met by every file within a
+// longer run's worth of cases, and another seed another draw. What each
+// must give is checked against the real programs (tests/win/chaos_test.cpp).
+TEST(ChaosCases, DrawEveryMisbehaviourForEveryFile)
 {
-    EXPECT_EQ(MisbehaviourName(DrawCase(21, 5).package), MisbehaviourName(DrawCase(21, 5).package));
     bool met[3][kMisbehaviourCount] = {};
     bool differs = false;
     for (uint64_t index = 0; index < 200; ++index) {
@@ -85,15 +83,6 @@ TEST(ChaosCases, DrawEveryMisbehaviourForEveryFileReproducibly)
         for (int m = 0; m < kMisbehaviourCount; ++m)
             EXPECT_TRUE(met[file][m]) << file << " never meets " << MisbehaviourName(static_cast<Misbehaviour>(m));
     }
-    for (Misbehaviour m : {Misbehaviour::Chunked, Misbehaviour::CutWithoutLength, Misbehaviour::ChunkedCut,
-                           Misbehaviour::PaddedLengthCut, Misbehaviour::LongEncodingList, Misbehaviour::TwoLengths})
-        EXPECT_EQ(ForPackage(m), Expected::Fallback) << MisbehaviourName(m);
-    EXPECT_EQ(ForNews(Misbehaviour::DrippingHead, Misbehaviour::Clean), Expected::Fallback);
-    EXPECT_EQ(ForNews(Misbehaviour::StalledHead, Misbehaviour::Clean), Expected::File);
-    EXPECT_FALSE(ServerBroken({Misbehaviour::Trickled, Misbehaviour::Chunked, Misbehaviour::KeptAliveDropped}));
-    EXPECT_TRUE(ServerBroken({Misbehaviour::Clean, Misbehaviour::Clean, Misbehaviour::Chunked}));
-    EXPECT_TRUE(ServerBroken({Misbehaviour::Clean, Misbehaviour::PartialContent, Misbehaviour::Clean}));
-    EXPECT_FALSE(ServerBroken({Misbehaviour::Clean, Misbehaviour::CutWithoutLength, Misbehaviour::Clean}));
 }
 
 TEST(ContentEncoding, OnlyNoneOrIdentityIsTheFileAsStored)
