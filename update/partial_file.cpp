@@ -7,6 +7,10 @@
 namespace {
 
 constexpr char kPartialSuffix[] = ".part";
+// An antivirus scans a new program file as soon as it is closed, and holds it
+// open meanwhile: a rename then fails for a moment. About a second of tries.
+constexpr int kRenameTries = 10;
+constexpr DWORD kRenamePauseMs = 100;
 
 struct FindCloser {
     void operator()(HANDLE find) const noexcept { FindClose(find); }
@@ -72,8 +76,14 @@ bool CPartialFile::CommitAs(const std::string& target)
         return false;
     // Closed first: an open file cannot be renamed.
     Close();
-    m_committed = MoveFileExA(m_temporaryName.c_str(), target.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    for (int tries = 1;; ++tries) {
+        m_committed = MoveFileExA(m_temporaryName.c_str(), target.c_str(),
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        const DWORD error = m_committed ? ERROR_SUCCESS : GetLastError();
+        if (m_committed || tries == kRenameTries || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
+            break;
+        Sleep(kRenamePauseMs);
+    }
     if (!m_committed)
         DeleteFileA(m_temporaryName.c_str());
     return m_committed;

@@ -28,7 +28,8 @@ public:
 
     bool IsOpen() const { return m_file != INVALID_HANDLE_VALUE; }
     bool Write(const char* data, DWORD size);
-    // Flushes the data to disk and replaces target with it.
+    // Flushes the data to disk and replaces target with it, trying again for
+    // about a second while another program holds either file.
     bool CommitAs(const std::string& target);
 
 private:

@@ -20,6 +20,9 @@ constexpr size_t kMaxUrlLength = 255;
 constexpr DWORD kChunkSize = 1024;
 // As many as a moved server plausibly chains; a loop ends here.
 constexpr int kMaxRedirects = 10;
+// A window that handles its messages this often never looks hung, and a
+// download's reads stay free of that cost.
+constexpr std::chrono::milliseconds kHandleMessagesEvery{50};
 
 void SetReceiveTimeout(HINTERNET handle)
 {
@@ -127,6 +130,7 @@ std::string RedirectTarget(HINTERNET request, const std::string& from)
 bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
 {
     m_info = TransferInfo();
+    m_stopped = false;
     m_info.requestedUrl = url;
     m_info.url = url;
     m_start = Clock::now();
@@ -149,6 +153,7 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
     HeadBound headBound{m_start + kProgressWindow, TransferError::TooSlow};
     if (limits.deadline && *limits.deadline < headBound.at)
         headBound = HeadBound{*limits.deadline, TransferError::TimeUp};
+    m_waitBound = headBound.at;
 
     // Redirects are followed here rather than by the client: Wine's follows a
     // redirect to the same address without end, and follows one from https to
@@ -210,9 +215,17 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
     return true;
 }
 
+DWORD CTransfer::ClosingWaitMs() const
+{
+    const Clock::time_point now = Clock::now();
+    if (m_stopped || now >= m_waitBound)
+        return 0;
+    return static_cast<DWORD>(std::min(m_waitBound - now, kReceiveTimeout).count());
+}
+
 bool CTransfer::Send(const std::string& url, const HeadBound& headBound)
 {
-    m_request.Close();
+    m_request.Close(ClosingWaitMs());
     m_connection.reset();
     m_available = 0;
     if (url.size() > kMaxUrlLength)
@@ -243,7 +256,7 @@ bool CTransfer::Send(const std::string& url, const HeadBound& headBound)
     if (parts.nScheme == INTERNET_SCHEME_HTTPS)
         flags |= INTERNET_FLAG_SECURE;
     std::string object = std::string(path) + extra;
-    if (!m_request.Open(m_connection.get(), object.c_str(), flags))
+    if (!m_request.Open(m_connection.get(), object.c_str(), flags, m_hook))
         return Fail(TransferError::Unreachable, GetLastError());
     // Wine's client does not carry the Internet handle's receive timeout over
     // to requests; set on the request it bounds every wait for the server
@@ -259,6 +272,10 @@ bool CTransfer::Send(const std::string& url, const HeadBound& headBound)
     case CAsyncRequest::Outcome::TimeUp:
         m_request.Close();
         return Fail(headBound.error);
+    case CAsyncRequest::Outcome::Stopped:
+        m_stopped = true;
+        m_request.Close();
+        return Fail(TransferError::Stopped);
     case CAsyncRequest::Outcome::Failed:
         break;
     }
@@ -286,11 +303,13 @@ bool CTransfer::Read(char* buffer, DWORD size, DWORD* read)
     const Clock::time_point now = Clock::now();
     const DWORD waitMs = now < m_readUntil ? static_cast<DWORD>((m_readUntil - now).count()) : 0;
     DWORD error = 0;
-    if (m_available == 0 && m_request.QueryAvailable(waitMs, &m_available, &error) != CAsyncRequest::Outcome::Done)
-        return false;
+    CAsyncRequest::Outcome outcome = CAsyncRequest::Outcome::Done;
     if (m_available == 0)
-        return true;
-    if (m_request.Read(buffer, std::min(m_available, size), read, waitMs, &error) != CAsyncRequest::Outcome::Done)
+        outcome = m_request.QueryAvailable(waitMs, &m_available, &error);
+    if (outcome == CAsyncRequest::Outcome::Done && m_available > 0)
+        outcome = m_request.Read(buffer, std::min(m_available, size), read, waitMs, &error);
+    m_stopped = outcome == CAsyncRequest::Outcome::Stopped;
+    if (outcome != CAsyncRequest::Outcome::Done)
         return false;
     m_available -= std::min(m_available, *read);
     return true;
@@ -317,9 +336,14 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
         return m_info.bodyEnd = how;
     };
     m_info.bodyBytes = 0;
+    const std::optional<uint64_t> length =
+        m_info.transferEncoding.empty() ? m_info.contentLength : std::optional<uint64_t>();
+    Clock::time_point handled = start;
     // Without a deadline a wait ends at the receive timeout, and, should the
     // client not end it, after twice that.
     for (;;) {
+        if (length && m_info.bodyBytes >= *length)
+            return end(BodyEnd::Complete);
         // Checked between reads: each read waits at most for the next byte,
         // or the receive timeout.
         const Clock::time_point now = Clock::now();
@@ -327,9 +351,20 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
             return end(BodyEnd::TimeUp);
         if (limits.progressFloor && !m_floor.Holds(m_info.bodyBytes, now - m_start))
             return end(BodyEnd::TooSlow);
-        m_readUntil = limits.deadline ? *limits.deadline : now + 2 * kReceiveTimeout;
+        // While the body flows no read waits, so the messages are handled
+        // here too; not at every read, each costs a call to the system.
+        if (m_hook && now - handled >= kHandleMessagesEvery) {
+            handled = now;
+            if (!m_hook->HandleMessages())
+                return end(BodyEnd::Stopped);
+        }
+        m_readUntil = m_waitBound = limits.deadline ? *limits.deadline : now + 2 * kReceiveTimeout;
+        const DWORD want = length ? static_cast<DWORD>(std::min<uint64_t>(kChunkSize, *length - m_info.bodyBytes))
+                                  : kChunkSize;
         DWORD read = 0;
-        if (!Read(buffer.data(), kChunkSize, &read)) {
+        if (!Read(buffer.data(), want, &read)) {
+            if (m_stopped)
+                return end(BodyEnd::Stopped);
             if (limits.deadline && Clock::now() >= *limits.deadline)
                 return end(BodyEnd::TimeUp);
             return end(BodyEnd::Failed);

@@ -7,6 +7,7 @@
 
 #include "async_request.h"
 #include "transfer_bounds.h"
+#include "wait_hook.h"
 
 #include <chrono>
 #include <functional>
@@ -48,13 +49,19 @@ struct ReadLimits {
 // them are closed when the transfer goes out of scope, on every path.
 class CTransfer {
 public:
+    // hook, when given, handles the thread's messages while the transfer
+    // waits, and every few tens of milliseconds while the body flows; when
+    // it asks to stop, the transfer ends as Stopped.
+    explicit CTransfer(CWaitHook* hook = nullptr) : m_hook(hook) {}
+
     // Sends the request. False when the URL is longer than 255 characters or
     // not an HTTP URL, the server cannot be reached or does not answer in
     // time, its certificate is rejected, it redirects from https to plain
     // http or more than 10 times, it answers with a status other than 2xx, or
     // a header of its answer cannot be read whole, or limits end it between
     // two requests: every redirect and every wait counts against the same
-    // deadline and progress floor as the body (TimeUp, TooSlow).
+    // deadline and progress floor as the body (TimeUp, TooSlow), or the wait
+    // hook asks to stop (Stopped).
     bool Open(const std::string& url, const ReadLimits& limits = {});
 
     const TransferInfo& Info() const { return m_info; }
@@ -68,6 +75,9 @@ public:
     // Reads the body in chunks of at most 1024 bytes and hands each chunk,
     // exactly as read, to consume, which returns false to stop. Records how
     // it ended in Info(). The progress floor counts from the start of Open.
+    // A body with a Content-Length (and no Transfer-Encoding, which
+    // overrides it) ends there: what follows on the connection is no part of
+    // the answer, though the client may hand it over.
     BodyEnd ReadBody(const std::function<bool(const char* data, DWORD size)>& consume, const ReadLimits& limits = {});
 
 private:
@@ -83,7 +93,11 @@ private:
     // Takes the length and encodings of the body from the answer's head;
     // false when one of them cannot be read whole.
     bool ReadBodyHeaders();
+    // How long closing a request may wait for the client: what is left of
+    // the bound of the transfer's current wait.
+    DWORD ClosingWaitMs() const;
 
+    CWaitHook* m_hook;
     TransferInfo m_info;
     // Closed in reverse order: request, connection, Internet handle.
     InternetHandle m_internet;
@@ -91,6 +105,8 @@ private:
     CAsyncRequest m_request;
     DWORD m_available = 0; // bytes the client holds that are not read yet
     Clock::time_point m_readUntil; // the bound of the reads of the body
+    Clock::time_point m_waitBound; // of the wait under way, for ClosingWaitMs
+    bool m_stopped = false; // the hook asked to stop
     Clock::time_point m_start; // of Open: the first request
     CProgressFloor m_floor;
 };

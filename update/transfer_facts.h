@@ -47,12 +47,13 @@ enum class TransferError {
     UnreadableHeader, // a header of the answer could not be read whole
     TimeUp,           // the transfer's deadline passed before its answer began (redirects and waits count)
     TooSlow,          // no answer began in the progress floor's window (redirects and waits count)
+    Stopped,          // the caller's wait hook asked to stop before the answer began
 };
 
 // How the reading of a body ended.
 enum class BodyEnd {
     Complete, // the server's body ended with a successful empty read
-    Stopped,  // the consumer asked to stop
+    Stopped,  // the consumer, or the caller's wait hook, asked to stop
     Failed,   // a read failed or timed out
     TimeUp,   // the deadline passed: what arrived before it stands
     TooSlow,  // fewer than kMinProgressBytes arrived in kProgressWindow
@@ -98,6 +99,7 @@ enum class DownloadOutcome {
     SignatureTooLarge, // the signature file is larger than any signature
     SignatureInvalid,  // the signature does not verify with the key, or the key is unusable
     CannotReplace,     // the finished package could not replace the local file
+    Stopped,           // the caller's wait hook asked to stop: the player closed the window
 };
 
 // What each fetch gives back: what it found, and what became of its transfer.

@@ -13,13 +13,16 @@ namespace {
 // The body of a signature file into signature, or the outcome that stops the
 // download: the file cannot be fetched, is not a plain answer, or does not
 // arrive whole within the size of any signature.
-std::optional<DownloadOutcome> FetchSignature(const std::string& url, TransferInfo& info, std::string& signature)
+std::optional<DownloadOutcome> FetchSignature(const std::string& url, CWaitHook* hook, TransferInfo& info,
+                                             std::string& signature)
 {
-    CTransfer transfer;
+    CTransfer transfer(hook);
     bool opened = transfer.Open(url, ReadLimits{std::nullopt, true});
     info = transfer.Info();
     if (info.error == TransferError::TooSlow)
         return DownloadOutcome::TooSlow;
+    if (info.error == TransferError::Stopped)
+        return DownloadOutcome::Stopped;
     if (!opened)
         return DownloadOutcome::SignatureMissing;
     if (DownloadAnswerFault(info) != AnswerFault::None)
@@ -33,6 +36,8 @@ std::optional<DownloadOutcome> FetchSignature(const std::string& url, TransferIn
     info = transfer.Info();
     if (signature.size() > kMaxSignatureBytes)
         return DownloadOutcome::SignatureTooLarge;
+    if (end == BodyEnd::Stopped)
+        return DownloadOutcome::Stopped;
     if (end == BodyEnd::TooSlow)
         return DownloadOutcome::TooSlow;
     if (end != BodyEnd::Complete || (info.contentLength && *info.contentLength != signature.size()))
@@ -105,18 +110,20 @@ DownloadOutcome CDownloadJob::Download(PackageDownload& download)
     std::optional<CPackageKey> key;
     std::string signature;
     if (signed_) {
-        if (std::optional<DownloadOutcome> failed = FetchSignature(url + kSignatureSuffix, download.signature, signature))
+        if (std::optional<DownloadOutcome> failed = FetchSignature(url + kSignatureSuffix, m_waitHook, download.signature, signature))
             return *failed;
         key = CPackageKey::FromPem(m_strPackageKey);
         if (!key)
             return DownloadOutcome::SignatureInvalid;
     }
 
-    CTransfer transfer;
+    CTransfer transfer(m_waitHook);
     bool opened = transfer.Open(url, ReadLimits{std::nullopt, true});
     download.transfer = transfer.Info();
     if (download.transfer.error == TransferError::TooSlow)
         return DownloadOutcome::TooSlow;
+    if (download.transfer.error == TransferError::Stopped)
+        return DownloadOutcome::Stopped;
     if (!opened)
         return DownloadOutcome::TransferFailed;
     if (DownloadAnswerFault(download.transfer) != AnswerFault::None)
@@ -133,12 +140,12 @@ DownloadOutcome CDownloadJob::Download(PackageDownload& download)
     if (signed_ && !digest.IsReady())
         return DownloadOutcome::SignatureInvalid;
     std::optional<uint64_t> announced = download.transfer.contentLength;
+    bool cannotWrite = false;
     BodyEnd end = transfer.ReadBody(
         [&](const char* data, DWORD size) {
             download.received += size;
-            if (signed_ && !digest.Add(data, size))
-                return false;
-            if (!file.Write(data, size))
+            cannotWrite = (signed_ && !digest.Add(data, size)) || !file.Write(data, size);
+            if (cannotWrite)
                 return false;
             if (m_onProgress)
                 m_onProgress(std::string_view(data, size), download.received, announced);
@@ -147,7 +154,7 @@ DownloadOutcome CDownloadJob::Download(PackageDownload& download)
         ReadLimits{std::nullopt, true});
     download.transfer = transfer.Info();
     if (end == BodyEnd::Stopped)
-        return DownloadOutcome::CannotWrite;
+        return cannotWrite ? DownloadOutcome::CannotWrite : DownloadOutcome::Stopped;
     if (end == BodyEnd::Failed)
         return DownloadOutcome::Incomplete;
     if (end == BodyEnd::TooSlow)
@@ -164,5 +171,8 @@ DownloadOutcome CDownloadJob::Download(PackageDownload& download)
         if (!hash || !key->Verify(*hash, signature))
             return DownloadOutcome::SignatureInvalid;
     }
+    // The last moment to stop with the old file as it was.
+    if (m_waitHook && !m_waitHook->HandleMessages())
+        return DownloadOutcome::Stopped;
     return file.CommitAs(m_strFileName) ? DownloadOutcome::Installed : DownloadOutcome::CannotReplace;
 }

@@ -59,6 +59,10 @@ public:
     std::string m_strBaseUrl;
     std::string m_strPackageKey; // PEM public key; empty: packages are not signed
 
+    // Handles the thread's messages while the download waits, or nullptr.
+    // When it asks to stop, the download ends as Stopped, the file untouched.
+    CWaitHook* m_waitHook = nullptr;
+
     // Called after each piece of the package is written, with the piece, the
     // bytes so far and the announced size, when there is one.
     std::function<void(std::string_view piece, uint64_t received, std::optional<uint64_t> total)> m_onProgress;

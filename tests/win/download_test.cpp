@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "bytes_equal.h"
 #include "partial_file.h"
@@ -80,19 +81,57 @@ TEST_F(DownloadJobTest, StaleTemporaryFilesAreRemoved)
                                                  "update.exe.old.part"}));
 }
 
-TEST_F(DownloadJobTest, PackageOpenElsewhereCannotBeReplaced)
+// Another program holds a file open without sharing deletion, as a virus
+// scanner does with a new program for a moment, or a running package for
+// good: the rename is tried again for about a second.
+TEST_F(DownloadJobTest, PackageHeldElsewhereIsReplacedOnlyOnceLetGo)
 {
-    WriteWholeFile("update.exe", kOldPackage);
-    ServePackage(PackageBytes(5000, 13));
-    // Another program holds the package open without sharing deletion, as a
-    // virus scanner or a running package does.
-    HANDLE held = CreateFileA("update.exe", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    DownloadOutcome outcome = RunJob();
-    CloseHandle(held);
-    EXPECT_EQ(outcome, DownloadOutcome::CannotReplace);
-    ExpectOldPackageKept();
+    const struct {
+        const char* name;
+        bool newPackage; // the finished download, not the old package, is held
+        int heldMs;      // from the last piece on; 0: for the whole download
+        DownloadOutcome outcome;
+    } cases[] = {
+        {"old package held throughout", false, 0, DownloadOutcome::CannotReplace},
+        {"old package held for 400 ms", false, 400, DownloadOutcome::Installed},
+        {"new package held for 400 ms", true, 400, DownloadOutcome::Installed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteWholeFile("update.exe", kOldPackage);
+        const std::string package = PackageBytes(5000, 13);
+        ServePackage(package);
+        const std::string held = c.newPackage ? PartialFileName("update.exe") : "update.exe";
+        auto hold = [&held] {
+            return CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        };
+        HANDLE handle = c.heldMs ? INVALID_HANDLE_VALUE : hold();
+        std::thread release;
+        CDownloadJob job("update.exe", server.BaseUrl(), "");
+        job.m_onProgress = [&](std::string_view, uint64_t received, std::optional<uint64_t> total) {
+            if (c.heldMs == 0 || received != total)
+                return;
+            handle = hold();
+            release = std::thread([&handle, &c] {
+                Sleep(c.heldMs);
+                CloseHandle(handle);
+            });
+        };
+        DownloadOutcome outcome = job.Run().outcome;
+        if (release.joinable())
+            release.join();
+        else
+            CloseHandle(handle);
+        EXPECT_NE(handle, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(outcome, c.outcome);
+        if (c.outcome == DownloadOutcome::Installed) {
+            EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
+            EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
+        } else {
+            ExpectOldPackageKept();
+        }
+    }
 }
 
 // Signed packages. The keys and the signatures of test_package.exe are made

@@ -337,9 +337,15 @@ INSTANTIATE_TEST_SUITE_P(
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 277743\r\nConnection: close\r\n\r\n" +
                                  (kLongBody + kLongBody).substr(0, 315872))),
                    1005, kLongBody.substr(0, 277743), kLongBody.substr(0, 277743)},
+        // What follows the announced length is no part of the answer, as
+        // on every Windows: not even when it looks like an answer of its own.
         ServerCase{"content_length_smaller_than_body",
-                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nMZ12 and more")), 0, "MZ12 and more",
-                   std::nullopt, 3, Where::Server, 4},
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nMZ12 and more")), 0, "MZ12",
+                   "MZ12"},
+        ServerCase{"second_answer_pipelined_after_the_body",
+                   AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 15\r\n\r\n" + kHalfBody +
+                                 "HTTP/1.1 200 OK\r\nContent-Length: 15\r\n\r\nPIPELINED-JUNK!")),
+                   1005, kHalfBody, kHalfBody},
         ServerCase{"redirect_within_server",
                    [](ScriptServer& s) {
                        for (const std::string& path : kPaths)
