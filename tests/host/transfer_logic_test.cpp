@@ -1,5 +1,7 @@
-// What the transfers take from an answer's head, and their progress floor.
+// What the transfers take from an answer's head, their progress floor, and the
+// progress line of a download.
 #include "chaos_cases.h"
+#include "download_progress.h"
 #include "http_answer.h"
 #include "length_framing.h"
 #include "transfer_bounds.h"
@@ -10,6 +12,37 @@
 #include <vector>
 
 namespace {
+
+TEST(DownloadProgress, SizesAsWindowsShowsThemAndAPercentageThatWaitsForTheEnd)
+{
+    constexpr uint64_t MiB = 1024 * 1024;
+    const struct {
+        uint64_t received;
+        std::optional<uint64_t> total;
+        const char* line;
+    } cases[] = {
+        {0, std::nullopt, "0 bytes"},
+        {1, std::nullopt, "1 byte"},
+        {1023, std::nullopt, "1023 bytes"},
+        {1024, std::nullopt, "1.0 KB"},
+        {1024 * 1024 - 1, std::nullopt, "1023.9 KB"}, // cut, never rounded up to 1024.0
+        {12 * MiB + 3 * MiB / 10 + 1, std::nullopt, "12.3 MB"},
+        {uint64_t{5} * 1024 * MiB + 512 * MiB, std::nullopt, "5.5 GB"},
+        {UINT64_MAX, std::nullopt, "16777215.9 TB"},
+        {12 * MiB + 3 * MiB / 10 + 1, 200 * MiB, "12.3 MB / 200.0 MB (6 %)"},
+        {0, 1843200, "0 bytes / 1.7 MB (0 %)"},
+        {1843199, 1843200, "1.7 MB / 1.7 MB (99 %)"}, // one byte short is not 100 %
+        {1843200, 1843200, "1.7 MB / 1.7 MB (100 %)"},
+        {7000, 5000, "6.8 KB / 4.8 KB (100 %)"},       // more than announced
+        {3, 0, "3 bytes"},                             // an announced 0 gives no share
+        {UINT64_MAX - 1, UINT64_MAX, "16777215.9 TB / 16777215.9 TB (99 %)"},
+        {UINT64_MAX / 2, UINT64_MAX, "8388607.9 TB / 16777215.9 TB (49 %)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.received));
+        EXPECT_EQ(FormatDownloadProgress(c.received, c.total), c.line);
+    }
+}
 
 TEST(ContentLength, OnlyOnePlainLengthIsAnnounced)
 {
