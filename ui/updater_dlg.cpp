@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "about_dlg.h"
+#include "download_progress.h"
 #include "resource.h"
 #include "text.h"
 #include "version.h"
@@ -18,6 +19,20 @@ constexpr char kExtractPrompt[] =
 constexpr char kUpdateFinished[] = "アップデートが終了しました";
 // Long enough for the window to show a new state before a blocking step.
 constexpr DWORD kProgressPauseMs = 100;
+// The progress line changes a few times a second: readable, and cheap.
+constexpr ULONGLONG kProgressEveryMs = 250;
+// Messages handled in one go: a flood of them still lets the download on.
+constexpr int kMessagesAtOnce = 64;
+constexpr int kButtons[] = {IDC_UPDATE, IDC_FULLSCREEN, IDC_WINDOW, IDC_QUIT};
+
+// Input that came while the window took none: a click or key meant for the
+// download's window is not acted on by the window after it.
+void DropQueuedInput()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT)) {
+    }
+}
 
 // The full path of a file in the working folder.
 std::wstring WorkingFolderPath(const std::string& name)
@@ -80,6 +95,10 @@ BOOL Cupdater_OrvantisDlg::OnInitDialog()
 
 bool Cupdater_OrvantisDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result)
 {
+    if (m_bDownloading && OnMessageDuringDownload(message, wParam)) {
+        result = 0;
+        return true;
+    }
     switch (message) {
     case WM_SYSCOMMAND:
         return OnSysCommand(static_cast<UINT>(wParam));
@@ -153,26 +172,105 @@ bool Cupdater_OrvantisDlg::OnPaint()
     return true;
 }
 
+// Nothing that arrives during the download starts the game, a second
+// download or the About box, or ends the dialog midway: no command acts (the
+// buttons are disabled; Enter and Esc send OK and Cancel), and WM_CLOSE,
+// which Esc in the news box posts too, does nothing. The close box and
+// Alt+F4, the system's close command, stop the download; the dialog then
+// closes.
+bool Cupdater_OrvantisDlg::OnMessageDuringDownload(UINT message, WPARAM wParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+    case WM_CLOSE:
+        return true;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CLOSE) {
+            m_bCloseRequested = true;
+            return true;
+        }
+        return (wParam & 0xFFF0) == IDM_ABOUTBOX;
+    }
+    return false;
+}
+
+bool Cupdater_OrvantisDlg::HandleMessages()
+{
+    MSG message;
+    for (int handled = 0; handled < kMessagesAtOnce && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++handled) {
+        if (message.message == WM_QUIT) {
+            // Left for the modal loop, which ends on it.
+            PostQuitMessage(static_cast<int>(message.wParam));
+            m_bCloseRequested = true;
+            break;
+        }
+        if (!IsDialogMessageW(m_hWnd, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return !m_bCloseRequested;
+}
+
 void Cupdater_OrvantisDlg::OnUpdate()
 {
     if (IsUpdateAvailable(m_nCurrent, m_nLatest)) {
-        CDownloadJob job(kUpdatePackage, m_updateSource.m_strBaseUrl);
-        m_strNews = kDownloading;
-        ShowProgress();
-        if (job.Run().outcome != DownloadOutcome::Installed) {
-            // Nothing is started: the player may try again or play on.
-            m_strNews = kDownloadFailed;
-        } else {
+        if (Download()) {
             m_strNews = kExtracting;
             ShowProgress();
             MessageBoxOk(kExtractPrompt);
             StartProgram(kUpdatePackage, nullptr);
             EndDialog(0);
             m_strNews = kUpdateFinished;
+            UpdateData(false);
+            return;
         }
+        if (m_bCloseRequested) {
+            // Stopped: the old package stays, and nothing is started.
+            EndDialog(IDCANCEL);
+            return;
+        }
+        // Nothing is started: the player may try again or play on.
+        m_strNews = kDownloadFailed;
+        UpdateData(false);
+        EnableButtons(true);
+        return;
     }
     UpdateData(false);
     EnableUpdateButton();
+}
+
+// Fetches the package while the window stays alive and shows how far it has
+// come; true once the package is in place. The buttons stay disabled: after a
+// download that failed the caller enables them again.
+bool Cupdater_OrvantisDlg::Download()
+{
+    CDownloadJob job(kUpdatePackage, m_updateSource.m_strBaseUrl);
+    job.m_waitHook = this;
+    job.m_onProgress = [this](std::string_view, uint64_t received, std::optional<uint64_t> total) {
+        ShowDownloadProgress(received, total);
+    };
+    m_strNews = kDownloading;
+    EnableButtons(false);
+    m_bDownloading = true;
+    m_bCloseRequested = false;
+    ShowProgress();
+    m_lastProgressShown = GetTickCount64();
+    const bool installed = job.Run().outcome == DownloadOutcome::Installed;
+    DropQueuedInput();
+    m_bDownloading = false;
+    return installed && !m_bCloseRequested;
+}
+
+void Cupdater_OrvantisDlg::ShowDownloadProgress(uint64_t received, std::optional<uint64_t> total)
+{
+    const ULONGLONG now = GetTickCount64();
+    if (now - m_lastProgressShown < kProgressEveryMs)
+        return;
+    m_lastProgressShown = now;
+    m_strNews = std::string(kDownloading) + "\r\n" + FormatDownloadProgress(received, total);
+    CDataExchange news(m_hWnd, false);
+    news.Text(IDC_NEWS, m_strNews);
 }
 
 void Cupdater_OrvantisDlg::StartGame(const char* mode)
@@ -192,4 +290,16 @@ void Cupdater_OrvantisDlg::ShowProgress()
 void Cupdater_OrvantisDlg::EnableUpdateButton()
 {
     EnableWindow(GetDlgItem(m_hWnd, IDC_UPDATE), IsUpdateAvailable(m_nCurrent, m_nLatest));
+}
+
+void Cupdater_OrvantisDlg::EnableButtons(bool enable)
+{
+    for (int id : kButtons)
+        EnableWindow(GetDlgItem(m_hWnd, id), enable);
+    if (!enable)
+        return;
+    EnableUpdateButton();
+    // The Update button had the focus, and lost it when it was disabled.
+    HWND focus = GetDlgItem(m_hWnd, IsUpdateAvailable(m_nCurrent, m_nLatest) ? IDC_UPDATE : IDC_QUIT);
+    SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
 }

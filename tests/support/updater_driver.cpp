@@ -111,6 +111,35 @@ void Click(HWND dialog, int id)
     PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
 }
 
+bool ClickWithMouse(HWND dialog, int id)
+{
+    HWND button = GetDlgItem(dialog, id);
+    SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    RECT rect;
+    GetWindowRect(button, &rect);
+    POINT point = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    // A disabled button is not found by WindowFromPoint, which then names
+    // the dialog: the child at the point says which control is there.
+    POINT inDialog = point;
+    ScreenToClient(dialog, &inDialog);
+    if (WindowFromPoint(point) != dialog && WindowFromPoint(point) != button)
+        return false;
+    if (RealChildWindowFromPoint(dialog, inDialog) != button || !SetCursorPos(point.x, point.y))
+        return false;
+    INPUT clicks[2] = {};
+    clicks[0].type = clicks[1].type = INPUT_MOUSE;
+    clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    return SendInput(2, clicks, sizeof clicks[0]) == 2;
+}
+
+bool Answers(HWND window, DWORD timeoutMs)
+{
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, Scaled(timeoutMs), &result) != 0 &&
+           !IsHungAppWindow(window);
+}
+
 void PressKey(HWND control, WPARAM virtualKey)
 {
     UINT scanCode = MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC);

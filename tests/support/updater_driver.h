@@ -38,6 +38,15 @@ std::wstring ControlText(HWND dialog, int id);
 bool ControlEnabled(HWND dialog, int id);
 // Clicks a button as the mouse would; a disabled button ignores it.
 void Click(HWND dialog, int id);
+// Clicks a button with the mouse, as a player does: the cursor moves onto it
+// and the system takes a press and a release, whatever the window does with
+// them. The dialog is raised above every other window first, so that no
+// other test's window takes the click; false when the button is still not
+// the window at that point.
+bool ClickWithMouse(HWND dialog, int id);
+// True when the window's thread answers a message within timeoutMs and the
+// system does not take the window for hung.
+bool Answers(HWND window, DWORD timeoutMs = 1000);
 // A key press for the control, through the dialog's own message loop.
 void PressKey(HWND control, WPARAM virtualKey);
 // Waits until condition holds, or timeoutMs passes; returns the condition.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 
 #include "bytes_equal.h"
 #include "checker_run.h"
@@ -119,8 +120,6 @@ protected:
 
     // After a click on Update in dialog: the package arrived whole, the
     // player is asked, agrees, the package starts and the updater closes.
-    // The download blocks the dialog, so its texts can be read again only
-    // once the message box runs a message loop.
     void ExpectPackageInstalledAndStarted(HWND dialog, const std::string& package)
     {
         HWND box = updater->WaitForWindow(kMessageCaption);
@@ -461,6 +460,105 @@ INSTANTIATE_TEST_SUITE_P(
 // game. The shipped program, as built and signed with Authenticode, is in
 // this table: its built-in server is under .example and never resolves. Its
 // name is looked up, so only a network without any other address may run it.
+// What a player does while a slow package downloads (about 15 s), and what
+// follows. Every half second the window must answer within a second, never
+// be taken for hung, and show the downloading text with a growing progress
+// line; no click or key made meanwhile acts, then or later.
+struct DuringDownloadCase {
+    const char* name;
+    bool cut;        // the server closes the connection at 60 %
+    bool closeBox;   // the player closes the window; otherwise clicks Window Mode, presses Enter and Esc
+};
+
+class DuringDownloadTest : public UpdaterTest, public testing::WithParamInterface<DuringDownloadCase> {};
+
+// The percentage of a progress line, when it shows one.
+std::optional<int> ProgressPercent(const std::wstring& news)
+{
+    size_t open = news.rfind(L'(');
+    size_t close = news.rfind(L" %)");
+    if (open == std::wstring::npos || close == std::wstring::npos || close <= open + 1)
+        return std::nullopt;
+    return std::stoi(news.substr(open + 1, close - open - 1));
+}
+
+TEST_P(DuringDownloadTest, WindowAnswersShowsProgressAndActsOnNoInput)
+{
+    const DuringDownloadCase& c = GetParam();
+    InstallGame();
+    // The test package with 1.8 MB of padding after its image: it still runs.
+    std::string package = PackageProgram();
+    package.resize(std::max<size_t>(package.size(), 1800 * 1024), '\0');
+    ScriptConnection::Response answer =
+        ScriptConnection::Pieces(c.cut ? package.substr(0, package.size() * 6 / 10) : package, 16 * 1024, 130);
+    answer.contentLength = std::to_string(package.size());
+    server->OnResponse(kPackagePath, answer);
+    const std::string oldPackage = "MZ old package of an earlier run";
+    ASSERT_TRUE(WriteWholeFile(folder.Path() + "\\update.exe", oldPackage));
+    const std::vector<std::string> entries = folder.Entries();
+
+    HWND dialog = Start();
+    ASSERT_NE(dialog, nullptr);
+    Click(dialog, IDC_UPDATE);
+    const std::wstring downloading = L"ダウンロードしています";
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(dialog, IDC_NEWS).rfind(downloading, 0) == 0; }));
+    int samples = 0, answered = 0;
+    std::vector<int> percents;
+    bool acted = false;
+    for (std::wstring news; (news = ControlText(dialog, IDC_NEWS)).rfind(downloading, 0) == 0; Sleep(500)) {
+        ++samples;
+        answered += Answers(dialog) ? 1 : 0;
+        if (std::optional<int> percent = ProgressPercent(news)) {
+            EXPECT_EQ(news.substr(0, downloading.size() + 2), downloading + L"\r\n") << "the first line changed";
+            EXPECT_NE(news.find(L" / 1.7 MB ("), std::wstring::npos) << "the total as Windows shows it";
+            percents.push_back(*percent);
+        }
+        if (acted || percents.empty() || percents.back() < 30)
+            continue;
+        acted = true;
+        if (c.closeBox) {
+            PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            continue;
+        }
+        EXPECT_FALSE(ControlEnabled(dialog, IDC_WINDOW));
+        EXPECT_TRUE(ClickWithMouse(dialog, IDC_WINDOW)) << "the click would not reach the button";
+        Click(dialog, IDC_QUIT);
+        PressKey(GetDlgItem(dialog, IDC_LATEST), VK_RETURN); // Enter in a version edit sends OK
+        PressKey(GetDlgItem(dialog, IDC_NEWS), VK_ESCAPE);   // Esc there posts WM_CLOSE
+    }
+    EXPECT_TRUE(acted) << "the download ended before the progress reached 30 %";
+    EXPECT_EQ(answered, samples) << "the window did not answer at every sample";
+    EXPECT_GE(samples, c.closeBox ? 3 : 15);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_GE(std::set<int>(percents.begin(), percents.end()).size(), c.closeBox ? 2u : 5u) << "no growing progress";
+    EXPECT_TRUE(std::all_of(percents.begin(), percents.end(), [](int p) { return p < 100; }));
+
+    if (c.closeBox) {
+        EXPECT_TRUE(updater->WaitForExit());
+        EXPECT_EQ(updater->ExitCode(), 0u);
+    } else if (c.cut) {
+        EXPECT_EQ(ControlText(dialog, IDC_NEWS), L"ダウンロードに失敗しました");
+        EXPECT_TRUE(StillRunning(1000));
+        EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
+        EXPECT_TRUE(ControlEnabled(dialog, IDC_WINDOW));
+        Click(dialog, IDC_QUIT);
+        EXPECT_TRUE(updater->WaitForExit());
+    } else {
+        ExpectPackageInstalledAndStarted(dialog, package);
+        return;
+    }
+    EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), oldPackage));
+    EXPECT_EQ(folder.Entries(), entries) << "a file was left";
+    EXPECT_FALSE(FileInFolder("game_args.txt")) << "a click made during the download started the game";
+    EXPECT_FALSE(FileInFolder("package_ran.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Player, DuringDownloadTest,
+                         testing::Values(DuringDownloadCase{"whole_package", false, false},
+                                         DuringDownloadCase{"cut_at_60_percent", true, false},
+                                         DuringDownloadCase{"close_box", false, true}),
+                         [](const testing::TestParamInfo<DuringDownloadCase>& info) { return info.param.name; });
+
 struct NoServerCase {
     const char* name;
     std::string (*program)();
