@@ -7,6 +7,10 @@
 //   bench_download signed BASE_URL KEY  the same with the PEM public key in the
 //                                       file KEY: fetches update.exe.sig too,
 //                                       hashes while streaming, verifies
+//   bench_download dialog BASE_URL      the same as the dialog runs it: its waits
+//                                       handle a window's messages, and a
+//                                       progress line goes into an edit control
+//                                       a few times a second
 //   bench_download bare BASE_URL        the same file through a bare WinINet loop
 //                                       with the updater's request settings and
 //                                       reads (what has arrived, up to 1024 bytes)
@@ -30,7 +34,9 @@
 #include <string>
 #include <vector>
 
+#include "download_wait.h"
 #include "package_signature.h"
+#include "text.h"
 #include "transfer.h"
 #include "update_source.h"
 #include "version_info.h"
@@ -107,6 +113,27 @@ bool BareDownload(const std::string& url, const char* fileName)
     return ok;
 }
 
+// As the dialog's Update procedure runs the download, in a window of its own.
+bool DialogDownload(const std::string& baseUrl)
+{
+    HWND window = CreateWindowExW(0, L"#32770", L"bench_download", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 200,
+                                  nullptr, nullptr, nullptr, nullptr);
+    HWND news = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_MULTILINE, 8, 8, 380, 150, window,
+                                nullptr, nullptr, nullptr);
+    if (!window || !news)
+        return false;
+    CDownloadWait wait(window);
+    CDownloadJob job(kUpdatePackage, baseUrl, "");
+    job.m_waitHook = &wait;
+    job.m_onProgress = [&](std::string_view, uint64_t received, std::optional<uint64_t> total) {
+        if (wait.ProgressDue())
+            SetWindowTextW(news, WideFromCp932(DownloadingNews(received, total)).c_str());
+    };
+    bool ok = job.Run().outcome == DownloadOutcome::Installed;
+    DestroyWindow(window);
+    return ok;
+}
+
 int Download(const char* mode, const std::string& baseUrl, const std::string& packageKey = {})
 {
     DeleteFileA(kUpdatePackage);
@@ -114,6 +141,8 @@ int Download(const char* mode, const std::string& baseUrl, const std::string& pa
     bool ok;
     if (std::strcmp(mode, "updater") == 0 || std::strcmp(mode, "signed") == 0)
         ok = CDownloadJob(kUpdatePackage, baseUrl, packageKey).Run().outcome == DownloadOutcome::Installed;
+    else if (std::strcmp(mode, "dialog") == 0)
+        ok = DialogDownload(baseUrl);
     else
         ok = BareDownload(baseUrl + kUpdatePackage, kUpdatePackage);
     double seconds = Now() - start;
@@ -162,7 +191,8 @@ int Hash(long mebibytes, long chunk)
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && (std::strcmp(argv[1], "updater") == 0 || std::strcmp(argv[1], "bare") == 0))
+    if (argc == 3 && (std::strcmp(argv[1], "updater") == 0 || std::strcmp(argv[1], "dialog") == 0 ||
+                      std::strcmp(argv[1], "bare") == 0))
         return Download(argv[1], argv[2]);
     if (argc == 4 && std::strcmp(argv[1], "signed") == 0) {
         std::ifstream file(argv[3], std::ios::binary);
@@ -179,7 +209,7 @@ int main(int argc, char** argv)
     }
     if (argc == 3 && std::strcmp(argv[1], "steps") == 0)
         return Steps(argv[2]);
-    std::fprintf(stderr, "usage: bench_download updater|bare|steps BASE_URL\n"
+    std::fprintf(stderr, "usage: bench_download updater|dialog|bare|steps BASE_URL\n"
                          "       bench_download signed BASE_URL KEY_PEM_FILE\n"
                          "       bench_download hash MIB CHUNK\n");
     return 2;

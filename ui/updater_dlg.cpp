@@ -3,14 +3,12 @@
 #include <shellapi.h>
 
 #include "about_dlg.h"
-#include "download_progress.h"
 #include "resource.h"
 #include "text.h"
 #include "version.h"
 
 namespace {
 
-constexpr char kDownloading[] = "ダウンロードしています";
 constexpr char kDownloadFailed[] = "ダウンロードに失敗しました";
 constexpr char kExtracting[] = "解凍します";
 constexpr char kExtractPrompt[] =
@@ -19,10 +17,6 @@ constexpr char kExtractPrompt[] =
 constexpr char kUpdateFinished[] = "アップデートが終了しました";
 // Long enough for the window to show a new state before a blocking step.
 constexpr DWORD kProgressPauseMs = 100;
-// The progress line changes a few times a second: readable, and cheap.
-constexpr ULONGLONG kProgressEveryMs = 250;
-// Messages handled in one go: a flood of them still lets the download on.
-constexpr int kMessagesAtOnce = 64;
 constexpr int kButtons[] = {IDC_UPDATE, IDC_FULLSCREEN, IDC_WINDOW, IDC_QUIT};
 
 // Input that came while the window took none: a click or key meant for the
@@ -95,7 +89,7 @@ BOOL Cupdater_OrvantisDlg::OnInitDialog()
 
 bool Cupdater_OrvantisDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result)
 {
-    if (m_bDownloading && OnMessageDuringDownload(message, wParam)) {
+    if (m_download && OnMessageDuringDownload(message, wParam)) {
         result = 0;
         return true;
     }
@@ -186,7 +180,7 @@ bool Cupdater_OrvantisDlg::OnMessageDuringDownload(UINT message, WPARAM wParam)
         return true;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE) {
-            m_bCloseRequested = true;
+            m_download->Stop();
             return true;
         }
         return (wParam & 0xFFF0) == IDM_ABOUTBOX;
@@ -194,28 +188,11 @@ bool Cupdater_OrvantisDlg::OnMessageDuringDownload(UINT message, WPARAM wParam)
     return false;
 }
 
-bool Cupdater_OrvantisDlg::HandleMessages()
-{
-    MSG message;
-    for (int handled = 0; handled < kMessagesAtOnce && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++handled) {
-        if (message.message == WM_QUIT) {
-            // Left for the modal loop, which ends on it.
-            PostQuitMessage(static_cast<int>(message.wParam));
-            m_bCloseRequested = true;
-            break;
-        }
-        if (!IsDialogMessageW(m_hWnd, &message)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-    return !m_bCloseRequested;
-}
-
 void Cupdater_OrvantisDlg::OnUpdate()
 {
     if (IsUpdateAvailable(m_nCurrent, m_nLatest)) {
-        if (Download()) {
+        CDownloadWait wait(m_hWnd);
+        if (Download(wait)) {
             m_strNews = kExtracting;
             ShowProgress();
             MessageBoxOk(kExtractPrompt);
@@ -225,7 +202,7 @@ void Cupdater_OrvantisDlg::OnUpdate()
             UpdateData(false);
             return;
         }
-        if (m_bCloseRequested) {
+        if (wait.StopRequested()) {
             // Stopped: the old package stays, and nothing is started.
             EndDialog(IDCANCEL);
             return;
@@ -240,37 +217,29 @@ void Cupdater_OrvantisDlg::OnUpdate()
     EnableUpdateButton();
 }
 
-// Fetches the package while the window stays alive and shows how far it has
-// come; true once the package is in place. The buttons stay disabled: after a
-// download that failed the caller enables them again.
-bool Cupdater_OrvantisDlg::Download()
+// Fetches the package while wait keeps the window alive and shows how far it
+// has come; true once the package is in place and the player did not close
+// the window. The buttons stay disabled: after a download that failed the
+// caller enables them again.
+bool Cupdater_OrvantisDlg::Download(CDownloadWait& wait)
 {
     CDownloadJob job(kUpdatePackage, m_updateSource.m_strBaseUrl);
-    job.m_waitHook = this;
-    job.m_onProgress = [this](std::string_view, uint64_t received, std::optional<uint64_t> total) {
-        ShowDownloadProgress(received, total);
+    job.m_waitHook = &wait;
+    job.m_onProgress = [this, &wait](std::string_view, uint64_t received, std::optional<uint64_t> total) {
+        if (!wait.ProgressDue())
+            return;
+        m_strNews = DownloadingNews(received, total);
+        CDataExchange news(m_hWnd, false);
+        news.Text(IDC_NEWS, m_strNews);
     };
     m_strNews = kDownloading;
     EnableButtons(false);
-    m_bDownloading = true;
-    m_bCloseRequested = false;
     ShowProgress();
-    m_lastProgressShown = GetTickCount64();
+    m_download = &wait;
     const bool installed = job.Run().outcome == DownloadOutcome::Installed;
     DropQueuedInput();
-    m_bDownloading = false;
-    return installed && !m_bCloseRequested;
-}
-
-void Cupdater_OrvantisDlg::ShowDownloadProgress(uint64_t received, std::optional<uint64_t> total)
-{
-    const ULONGLONG now = GetTickCount64();
-    if (now - m_lastProgressShown < kProgressEveryMs)
-        return;
-    m_lastProgressShown = now;
-    m_strNews = std::string(kDownloading) + "\r\n" + FormatDownloadProgress(received, total);
-    CDataExchange news(m_hWnd, false);
-    news.Text(IDC_NEWS, m_strNews);
+    m_download = nullptr;
+    return installed && !wait.StopRequested();
 }
 
 void Cupdater_OrvantisDlg::StartGame(const char* mode)

@@ -2,20 +2,18 @@
 // the Update, launch and Quit buttons.
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 
 #include "dialog.h"
+#include "download_wait.h"
 #include "update_source.h"
 #include "version_info.h"
-#include "wait_hook.h"
 
 // While the package downloads the window stays alive: the download's waits
-// handle its messages (HandleMessages). No button, key or menu acts then, or
+// handle its messages (CDownloadWait). No button, key or menu acts then, or
 // later from input queued meanwhile; the close box and Alt+F4 end the
 // download and close the window.
-class Cupdater_OrvantisDlg : public CDialog, private CWaitHook {
+class Cupdater_OrvantisDlg : public CDialog {
 public:
     Cupdater_OrvantisDlg();
 
@@ -29,15 +27,13 @@ private:
     bool OnSysCommand(UINT id);
     bool OnPaint();
     void OnUpdate();
-    bool Download();
+    bool Download(CDownloadWait& wait);
     void StartGame(const char* mode);
     void ShowProgress();
-    void ShowDownloadProgress(uint64_t received, std::optional<uint64_t> total);
     void EnableUpdateButton();
     void EnableButtons(bool enable);
     // What arrives while the download runs.
     bool OnMessageDuringDownload(UINT message, WPARAM wParam);
-    bool HandleMessages() override;
 
     CVersionInfo m_versionInfo;
     CUpdateSource m_updateSource;
@@ -48,7 +44,5 @@ private:
     std::string m_strCurrent;
     std::string m_strNews;
 
-    bool m_bDownloading = false;
-    bool m_bCloseRequested = false; // by the close box or Alt+F4, during the download
-    ULONGLONG m_lastProgressShown = 0;
+    CDownloadWait* m_download = nullptr; // while the package downloads
 };
