@@ -19,7 +19,7 @@ std::string MisbehaviourName(Misbehaviour misbehaviour)
         "clean", "trickled", "redirected", "kept_alive_dropped", "chunked", "not_found", "server_error",
         "closed_before_head", "bare_body", "stalled_head", "dripping_head", "redirect_loop", "cut_with_length",
         "cut_without_length", "chunked_cut", "padded_length_cut", "long_encoding_list", "partial_content",
-        "two_lengths",
+        "two_lengths", "pipelined",
     };
     return kNames[static_cast<int>(misbehaviour)];
 }
@@ -32,6 +32,7 @@ Expected ForVersionOrNews(Misbehaviour misbehaviour)
     case Misbehaviour::Redirected:
     case Misbehaviour::KeptAliveDropped:
     case Misbehaviour::Chunked:
+    case Misbehaviour::Pipelined:
         return Expected::File;
     case Misbehaviour::NotFound:
     case Misbehaviour::ServerError:

@@ -25,8 +25,9 @@ enum class Misbehaviour {
     LongEncodingList, // Content-Encoding: gzip, identity, ... past 300 characters
     PartialContent,   // 206 with the first half
     TwoLengths,       // two different Content-Length headers
+    Pipelined,        // whole, then at once on the same connection a second answer nobody asked for
 };
-inline constexpr int kMisbehaviourCount = 19;
+inline constexpr int kMisbehaviourCount = 20;
 
 std::string MisbehaviourName(Misbehaviour misbehaviour);
 
