@@ -336,13 +336,14 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
         return m_info.bodyEnd = how;
     };
     m_info.bodyBytes = 0;
-    const std::optional<uint64_t> length =
-        m_info.transferEncoding.empty() ? m_info.contentLength : std::optional<uint64_t>();
+    // UINT64_MAX: no length to end at.
+    const uint64_t length =
+        m_info.transferEncoding.empty() && m_info.contentLength ? *m_info.contentLength : UINT64_MAX;
     Clock::time_point handled = start;
     // Without a deadline a wait ends at the receive timeout, and, should the
     // client not end it, after twice that.
     for (;;) {
-        if (length && m_info.bodyBytes >= *length)
+        if (m_info.bodyBytes >= length)
             return end(BodyEnd::Complete);
         // Checked between reads: each read waits at most for the next byte,
         // or the receive timeout.
@@ -359,8 +360,7 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
                 return end(BodyEnd::Stopped);
         }
         m_readUntil = m_waitBound = limits.deadline ? *limits.deadline : now + 2 * kReceiveTimeout;
-        const DWORD want = length ? static_cast<DWORD>(std::min<uint64_t>(kChunkSize, *length - m_info.bodyBytes))
-                                  : kChunkSize;
+        const auto want = static_cast<DWORD>(std::min<uint64_t>(kChunkSize, length - m_info.bodyBytes));
         DWORD read = 0;
         if (!Read(buffer.data(), want, &read)) {
             if (m_stopped)
