@@ -43,6 +43,7 @@ struct CAsyncRequest::Events {
     DWORD available = 0;
     INTERNET_BUFFERSA read = {};
     char buffer[kBufferSize] = {};
+    std::string headers; // of the request, for as long as the client may read them
 };
 
 CAsyncRequest::CAsyncRequest() = default;
@@ -128,10 +129,13 @@ CAsyncRequest::Outcome CAsyncRequest::Finish(unsigned before, BOOL completed, DW
     return outcome;
 }
 
-CAsyncRequest::Outcome CAsyncRequest::Send(DWORD waitMs, DWORD* error)
+CAsyncRequest::Outcome CAsyncRequest::Send(const std::string& headers, DWORD waitMs, DWORD* error)
 {
     const unsigned before = m_events->completions.load(std::memory_order_acquire);
-    return Finish(before, HttpSendRequestA(m_handle, nullptr, 0, nullptr, 0), waitMs, error);
+    m_events->headers = headers;
+    const char* text = m_events->headers.empty() ? nullptr : m_events->headers.c_str();
+    return Finish(before, HttpSendRequestA(m_handle, text, static_cast<DWORD>(m_events->headers.size()), nullptr, 0),
+                  waitMs, error);
 }
 
 // Windows reports a completion only for an operation that went pending. A

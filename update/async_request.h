@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <string>
+
 class CWaitHook;
 
 class CAsyncRequest {
@@ -34,7 +36,8 @@ public:
         TimeUp,  // waitMs passed first: the operation is abandoned with the request
         Stopped, // the hook asked to stop: the operation is abandoned with the request
     };
-    Outcome Send(DWORD waitMs, DWORD* error);
+    // Sends the request with headers (CR LF after each; empty for none).
+    Outcome Send(const std::string& headers, DWORD waitMs, DWORD* error);
     // How many bytes of the body the client holds, waiting for at least one
     // (0: the body has ended).
     Outcome QueryAvailable(DWORD waitMs, DWORD* available, DWORD* error);

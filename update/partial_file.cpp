@@ -70,6 +70,12 @@ bool CPartialFile::Write(const char* data, DWORD size)
     return IsOpen() && WriteFile(m_file, data, size, &written, nullptr) && written == size;
 }
 
+bool CPartialFile::Truncate()
+{
+    LARGE_INTEGER start = {};
+    return IsOpen() && SetFilePointerEx(m_file, start, nullptr, FILE_BEGIN) && SetEndOfFile(m_file);
+}
+
 bool CPartialFile::CommitAs(const std::string& target)
 {
     if (!IsOpen() || !FlushFileBuffers(m_file))

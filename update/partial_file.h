@@ -28,6 +28,8 @@ public:
 
     bool IsOpen() const { return m_file != INVALID_HANDLE_VALUE; }
     bool Write(const char* data, DWORD size);
+    // Empties the file, for a download that starts again from its first byte.
+    bool Truncate();
     // Flushes the data to disk and replaces target with it, trying again for
     // about a second while another program holds either file.
     bool CommitAs(const std::string& target);

@@ -18,8 +18,6 @@ constexpr std::chrono::milliseconds kReceiveTimeout{kReceiveTimeoutMs};
 // URLs have always been copied into a 256-byte buffer.
 constexpr size_t kMaxUrlLength = 255;
 constexpr DWORD kChunkSize = 1024;
-// As many as a moved server plausibly chains; a loop ends here.
-constexpr int kMaxRedirects = 10;
 // A window that handles its messages this often never looks hung, and a
 // download's reads stay free of that cost.
 constexpr std::chrono::milliseconds kHandleMessagesEvery{50};
@@ -127,15 +125,20 @@ std::string RedirectTarget(HINTERNET request, const std::string& from)
 
 } // namespace
 
-bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
+TransferBounds::TransferBounds() : start(TransferClock::now())
+{
+    floor.Holds(0, TransferClock::duration::zero());
+}
+
+bool CTransfer::Open(const std::string& url, const ReadLimits& limits, const std::string& headers)
 {
     m_info = TransferInfo();
     m_stopped = false;
     m_info.requestedUrl = url;
     m_info.url = url;
-    m_start = Clock::now();
-    m_floor = CProgressFloor();
-    m_floor.Holds(0, Clock::duration::zero());
+    m_ownBounds = TransferBounds();
+    m_bounds = limits.download ? limits.download : &m_ownBounds;
+    const Clock::time_point openedAt = Clock::now();
     // However Open ends.
     struct AnswerClock {
         TransferInfo& info;
@@ -148,9 +151,9 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
     SetReceiveTimeout(m_internet.get());
     CAsyncRequest::Attach(m_internet.get());
     // The head of every answer, redirects' included, arrives by the
-    // transfer's deadline, or, for a download, within the progress floor's
-    // window from the first request: no byte of the body can come sooner.
-    HeadBound headBound{m_start + kProgressWindow, TransferError::TooSlow};
+    // transfer's deadline, or within the progress floor's window from this
+    // transfer's first request: no byte of the body can come sooner.
+    HeadBound headBound{openedAt + kProgressWindow, TransferError::TooSlow};
     if (limits.deadline && *limits.deadline < headBound.at)
         headBound = HeadBound{*limits.deadline, TransferError::TimeUp};
     m_waitBound = headBound.at;
@@ -158,19 +161,18 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
     // Redirects are followed here rather than by the client: Wine's follows a
     // redirect to the same address without end, and follows one from https to
     // plain http silently. Both are refused the same way on every Windows.
-    bool retried = false;
-    for (int redirects = 0, sent = 0;; ++sent) {
+    for (int sent = 0;; ++sent) {
         // Between two requests: a chain of slow redirects, or a retry, ends
         // at the same bounds as a slow body.
         if (sent > 0) {
             const Clock::time_point now = Clock::now();
             if (limits.deadline && now >= *limits.deadline)
                 return Fail(TransferError::TimeUp);
-            if (limits.progressFloor && !m_floor.Holds(0, now - m_start))
+            if (limits.download && !m_bounds->floor.Holds(m_bounds->arrived, now - m_bounds->start))
                 return Fail(TransferError::TooSlow);
         }
         const Clock::time_point sentAt = Clock::now();
-        if (!Send(m_info.url, headBound)) {
+        if (!Send(m_info.url, headers, headBound)) {
             // The connection was dropped before any byte of the answer came,
             // as a kept-alive connection is when the server's (or a load
             // balancer's) idle timeout strikes just as the request goes out.
@@ -179,8 +181,9 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
             // reports an answer, or a failed read, and nothing is sent again.
             // Wine reports the receive timeout with the same error as a
             // drop: a request that waited that long met a silent server.
-            if (!retried && AnswerNeverBegan(m_info.systemError) && Clock::now() - sentAt < kReceiveTimeout) {
-                retried = true;
+            if (m_bounds->retryLeft && AnswerNeverBegan(m_info.systemError) &&
+                Clock::now() - sentAt < kReceiveTimeout) {
+                m_bounds->retryLeft = false;
                 // The fault was the connection's, not the answer's.
                 m_info.error = TransferError::None;
                 m_info.systemError = 0;
@@ -199,14 +202,14 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits)
         std::string target = IsRedirect(status) ? RedirectTarget(m_request.Get(), m_info.url) : "";
         if (target.empty())
             break;
-        if (redirects == kMaxRedirects)
+        if (m_bounds->redirectsLeft == 0)
             return Fail(TransferError::TooManyRedirects);
         bool fromSecure = _strnicmp(m_info.url.c_str(), "https:", 6) == 0;
         bool toSecure = _strnicmp(target.c_str(), "https:", 6) == 0;
         if (fromSecure && !toSecure)
             return Fail(TransferError::InsecureRedirect);
         m_info.url = target;
-        ++redirects;
+        --m_bounds->redirectsLeft;
     }
     if (!ReadBodyHeaders())
         return Fail(TransferError::UnreadableHeader);
@@ -223,7 +226,7 @@ DWORD CTransfer::ClosingWaitMs() const
     return static_cast<DWORD>(std::min(m_waitBound - now, kReceiveTimeout).count());
 }
 
-bool CTransfer::Send(const std::string& url, const HeadBound& headBound)
+bool CTransfer::Send(const std::string& url, const std::string& headers, const HeadBound& headBound)
 {
     m_request.Close(ClosingWaitMs());
     m_connection.reset();
@@ -266,7 +269,8 @@ bool CTransfer::Send(const std::string& url, const HeadBound& headBound)
     // for the head ends at the transfer's bound.
     const Clock::time_point now = Clock::now();
     DWORD error = 0;
-    switch (m_request.Send(now < headBound.at ? static_cast<DWORD>((headBound.at - now).count()) : 0, &error)) {
+    switch (m_request.Send(headers, now < headBound.at ? static_cast<DWORD>((headBound.at - now).count()) : 0,
+                           &error)) {
     case CAsyncRequest::Outcome::Done:
         return true;
     case CAsyncRequest::Outcome::TimeUp:
@@ -322,8 +326,26 @@ bool CTransfer::ReadBodyHeaders()
     AnnouncedLength length = ParseContentLength(m_info.contentLengthHeaders);
     m_info.contentLength = length.value;
     m_info.contentLengthMalformed = length.malformed;
-    return JoinedValues(m_request.Get(), HTTP_QUERY_CONTENT_ENCODING, m_info.contentEncoding) &&
-           JoinedValues(m_request.Get(), HTTP_QUERY_TRANSFER_ENCODING, m_info.transferEncoding);
+    if (!JoinedValues(m_request.Get(), HTTP_QUERY_CONTENT_ENCODING, m_info.contentEncoding) ||
+        !JoinedValues(m_request.Get(), HTTP_QUERY_TRANSFER_ENCODING, m_info.transferEncoding))
+        return false;
+    // What a resumed download is judged by: one that cannot be read whole
+    // counts as not sent, and no download goes on by it.
+    if (!HeaderValues(m_request.Get(), HTTP_QUERY_ETAG, m_info.etags))
+        m_info.etags.clear();
+    if (!HeaderValues(m_request.Get(), HTTP_QUERY_CONTENT_RANGE, m_info.contentRanges))
+        m_info.contentRanges.clear();
+    const std::pair<DWORD, std::string*> single[] = {
+        {HTTP_QUERY_LAST_MODIFIED, &m_info.lastModified},
+        {HTTP_QUERY_DATE, &m_info.date},
+        {HTTP_QUERY_ACCEPT_RANGES, &m_info.acceptRanges},
+        {HTTP_QUERY_CONTENT_TYPE, &m_info.contentType},
+    };
+    for (const auto& [header, text] : single) {
+        if (!JoinedValues(m_request.Get(), header, *text))
+            text->clear();
+    }
+    return true;
 }
 
 BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD size)>& consume,
@@ -333,6 +355,7 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
     std::vector<char> buffer(kChunkSize);
     auto end = [this, start](BodyEnd how) {
         m_info.bodyTime = Clock::now() - start;
+        m_bounds->arrived += m_info.bodyBytes;
         return m_info.bodyEnd = how;
     };
     m_info.bodyBytes = 0;
@@ -350,7 +373,7 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
         const Clock::time_point now = Clock::now();
         if (limits.deadline && now >= *limits.deadline)
             return end(BodyEnd::TimeUp);
-        if (limits.progressFloor && !m_floor.Holds(m_info.bodyBytes, now - m_start))
+        if (limits.download && !m_bounds->floor.Holds(m_bounds->arrived + m_info.bodyBytes, now - m_bounds->start))
             return end(BodyEnd::TooSlow);
         // While the body flows no read waits, so the messages are handled
         // here too; not at every read, each costs a call to the system.

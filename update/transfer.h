@@ -39,10 +39,28 @@ struct TransferClock {
     static time_point now() noexcept { return time_point(duration(static_cast<rep>(GetTickCount64()))); }
 };
 
+// As many redirects as a moved server plausibly chains; a loop ends here.
+inline constexpr int kMaxRedirects = 10;
+
+// What one transfer may spend, or one download over all its requests (the
+// signature's, the package's and those that resume it): a progress floor
+// from its first request on, the redirects, and the one request sent again
+// after a connection dropped before any byte of its answer.
+struct TransferBounds {
+    TransferBounds();
+    TransferClock::time_point start; // of the first request
+    CProgressFloor floor;
+    uint64_t arrived = 0; // body bytes of the requests read to their end so far
+    int redirectsLeft = kMaxRedirects;
+    bool retryLeft = true;
+};
+
 // The bounds of the reading of one body.
 struct ReadLimits {
     std::optional<TransferClock::time_point> deadline; // no read begins after it
-    bool progressFloor = false; // downloads: end one that stops making progress
+    // Downloads: end one that stops making progress, counting from the first
+    // request these bounds saw; nullptr: the transfer's own, without a floor.
+    TransferBounds* download = nullptr;
 };
 
 // Owns the Internet, connection and request handles of one transfer; all of
@@ -62,7 +80,8 @@ public:
     // two requests: every redirect and every wait counts against the same
     // deadline and progress floor as the body (TimeUp, TooSlow), or the wait
     // hook asks to stop (Stopped).
-    bool Open(const std::string& url, const ReadLimits& limits = {});
+    // headers, when given, go with every request (CR LF after each).
+    bool Open(const std::string& url, const ReadLimits& limits = {}, const std::string& headers = {});
 
     const TransferInfo& Info() const { return m_info; }
 
@@ -74,7 +93,8 @@ public:
     using Clock = TransferClock;
     // Reads the body in chunks of at most 1024 bytes and hands each chunk,
     // exactly as read, to consume, which returns false to stop. Records how
-    // it ended in Info(). The progress floor counts from the start of Open.
+    // it ended in Info(). The progress floor counts from the first request
+    // its bounds saw.
     // A body with a Content-Length (and no Transfer-Encoding, which
     // overrides it) ends there: what follows on the connection is no part of
     // the answer, though the client may hand it over.
@@ -88,7 +108,7 @@ private:
     };
     // Opens the connection and sends the request for one address, without
     // following a redirect.
-    bool Send(const std::string& url, const HeadBound& headBound);
+    bool Send(const std::string& url, const std::string& headers, const HeadBound& headBound);
     bool Fail(TransferError error, DWORD systemError = 0);
     // Takes the length and encodings of the body from the answer's head;
     // false when one of them cannot be read whole.
@@ -107,6 +127,6 @@ private:
     Clock::time_point m_readUntil; // the bound of the reads of the body
     Clock::time_point m_waitBound; // of the wait under way, for ClosingWaitMs
     bool m_stopped = false; // the hook asked to stop
-    Clock::time_point m_start; // of Open: the first request
-    CProgressFloor m_floor;
+    TransferBounds m_ownBounds;
+    TransferBounds* m_bounds = &m_ownBounds; // the download's, or m_ownBounds
 };

@@ -27,6 +27,10 @@ inline constexpr std::chrono::milliseconds kStartupFetchTime{10000};
 inline constexpr uint64_t kMinProgressBytes = 32 * 1024;
 inline constexpr std::chrono::milliseconds kProgressWindow{30000};
 
+// A download whose connection drops goes on from where it stopped, at most
+// this many times in one click, and each time only once new bytes came.
+inline constexpr int kMaxResumes = 5;
+
 // Tells whether a download still makes progress: at least kMinProgressBytes
 // in the last kProgressWindow. The time is counted from the start of the body.
 class CProgressFloor {

@@ -71,6 +71,14 @@ struct TransferInfo {
     bool contentLengthMalformed = false;   // one is not plain digits, or two differ
     std::string contentEncoding;           // empty when none was sent
     std::string transferEncoding;          // empty when none was sent
+    // What a resumed download is judged by; each empty when not sent, or
+    // not readable whole (no resume then).
+    std::vector<std::string> etags;        // every ETag value, as sent
+    std::string lastModified;
+    std::string date;
+    std::string acceptRanges;              // every Accept-Ranges value joined
+    std::vector<std::string> contentRanges; // every Content-Range value, as sent
+    std::string contentType;
     BodyEnd bodyEnd = BodyEnd::Complete;   // once the body was read
     uint64_t bodyBytes = 0;                // of the body, received
     std::chrono::milliseconds answerTime{0}; // from the request to the answer's head, redirects included
@@ -100,6 +108,7 @@ enum class DownloadOutcome {
     SignatureInvalid,  // the signature does not verify with the key, or the key is unusable
     CannotReplace,     // the finished package could not replace the local file
     Stopped,           // the caller's wait hook asked to stop: the player closed the window
+    ResumeRefused,     // after a drop, the request for the rest was not answered with exactly that rest, nor a whole file
 };
 
 // What each fetch gives back: what it found, and what became of its transfer.
@@ -116,7 +125,10 @@ struct NewsFetch {
 
 struct PackageDownload {
     DownloadOutcome outcome = DownloadOutcome::TransferFailed;
-    uint64_t received = 0;  // bytes of the package's body
-    TransferInfo transfer;  // the package's; no requestedUrl when a signature fault stopped it before
+    uint64_t received = 0;  // bytes of the package in the temporary file: the whole file, however many requests
+    int resumes = 0;        // requests that went on after a drop
+    TransferInfo transfer;  // the package's whole answer: the first, or the 200 that started it again; no
+                            // requestedUrl when a signature fault stopped it before
+    TransferInfo lastRange; // the answer to the last request for the rest, when there was one
     TransferInfo signature; // the signature's, when a key asks for one
 };

@@ -1,7 +1,9 @@
-// What the transfers take from an answer's head, their progress floor, and the
-// progress line of a download.
+// What the transfers take from an answer's head, their progress floor, the
+// progress line of a download and the rules of its resumption.
 #include "chaos_cases.h"
 #include "download_progress.h"
+#include "resume.h"
+#include "transfer_facts.h"
 #include "http_answer.h"
 #include "length_framing.h"
 #include "transfer_bounds.h"
@@ -42,6 +44,118 @@ TEST(DownloadProgress, SizesAsWindowsShowsThemAndAPercentageThatWaitsForTheEnd)
         SCOPED_TRACE(std::to_string(c.received));
         EXPECT_EQ(FormatDownloadProgress(c.received, c.total), c.line);
     }
+}
+
+TEST(HttpDate, TheThreeFormsAndNothingElse)
+{
+    constexpr int64_t kNov6 = 784111777; // 1994-11-06 08:49:37 UTC
+    const struct {
+        const char* text;
+        std::optional<int64_t> seconds;
+    } cases[] = {
+        {"Sun, 06 Nov 1994 08:49:37 GMT", kNov6},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", kNov6},
+        {"Sun Nov  6 08:49:37 1994", kNov6},
+        {"Thu, 01 Jan 1970 00:00:00 GMT", 0},
+        {"Tue, 29 Feb 2028 23:59:60 GMT", 1835481600}, // a leap day and a leap second
+        {"Wednesday, 09-Dec-26 07:33:17 GMT", 1796801597},
+        {"Wed, 31 Dec 1969 23:59:59 GMT", -1},
+        {"Sun, 06 Nov 1994 08:49:37 UTC", std::nullopt},
+        {"Sun, 6 Nov 1994 08:49:37 GMT", std::nullopt},
+        {"Sun, 06 Nov 1994 08:49:37 GMT ", std::nullopt},
+        {"Sun, 06 Nov 1994 8:49:37 GMT", std::nullopt},
+        {"Mon, 29 Feb 2027 00:00:00 GMT", std::nullopt}, // not a leap year
+        {"Sun, 31 Apr 1994 00:00:00 GMT", std::nullopt},
+        {"Sun, 06 Nov 1994 24:00:00 GMT", std::nullopt},
+        {"Sun, 06 Nox 1994 08:49:37 GMT", std::nullopt},
+        {"Sun Nov 6 08:49:37 1994", std::nullopt},
+        {"1994-11-06T08:49:37Z", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(ParseHttpDate(c.text), c.seconds);
+    }
+}
+
+TEST(Resume, OnlyAStrongValidatorLetsADownloadGoOn)
+{
+    const std::string modified = "Sun, 06 Nov 1994 08:49:37 GMT";
+    const struct {
+        std::vector<std::string> etags;
+        std::string lastModified, date;
+        std::optional<std::string> validator;
+    } cases[] = {
+        {{"\"6568-5e1b\""}, modified, "Sun, 06 Nov 1994 08:49:37 GMT", "\"6568-5e1b\""},
+        {{"\"\""}, "", "", "\"\""},
+        {{"W/\"6568-5e1b\""}, modified, "Mon, 07 Nov 1994 08:49:37 GMT", std::nullopt}, // weak: no fallback
+        {{"6568-5e1b"}, "", "", std::nullopt},                                       // not quoted
+        {{"\"a b\""}, "", "", std::nullopt},
+        {{"\"a\"", "\"b\""}, "", "", std::nullopt},
+        {{}, modified, "Sun, 06 Nov 1994 08:49:38 GMT", modified},
+        {{}, modified, "Sunday, 06-Nov-94 08:50:00 GMT", modified},
+        {{}, modified, "Sun, 06 Nov 1994 08:49:37 GMT", std::nullopt}, // within its second
+        {{}, modified, "Sun, 06 Nov 1994 08:49:36 GMT", std::nullopt},
+        {{}, modified, "", std::nullopt},
+        {{}, "yesterday", "Sun, 06 Nov 1994 08:49:38 GMT", std::nullopt},
+        {{}, "", "", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.etags) + " " + c.lastModified + " / " + c.date);
+        EXPECT_EQ(StrongValidator(c.etags, c.lastModified, c.date), c.validator);
+    }
+    EXPECT_EQ(ResumeHeaders(4242, "\"x\""), "Range: bytes=4242-\r\nIf-Range: \"x\"\r\n");
+}
+
+TEST(Resume, OnlyExactlyTheRestAskedForIsTaken)
+{
+    const std::vector<std::string> etag = {"\"v1\""};
+    auto answer = [](uint32_t status, std::vector<std::string> ranges, std::vector<std::string> lengths) {
+        TransferInfo info;
+        info.status = status;
+        info.contentRanges = std::move(ranges);
+        info.contentLengthHeaders = std::move(lengths);
+        AnnouncedLength length = ParseContentLength(info.contentLengthHeaders);
+        info.contentLength = length.value;
+        info.contentLengthMalformed = length.malformed;
+        return info;
+    };
+    const TransferInfo rest = answer(206, {"bytes 400-999/1000"}, {"600"});
+    auto with = [&rest](auto change) {
+        TransferInfo info = rest;
+        change(info);
+        return info;
+    };
+    const struct {
+        const char* name;
+        TransferInfo info;
+        RangeAnswer verdict;
+    } cases[] = {
+        {"the rest", rest, RangeAnswer::Rest},
+        {"the rest, same ETag", with([&](TransferInfo& i) { i.etags = etag; }), RangeAnswer::Rest},
+        {"a new whole file", answer(200, {}, {"1234"}), RangeAnswer::Whole},
+        {"another ETag", with([](TransferInfo& i) { i.etags = {"\"v2\""}; }), RangeAnswer::Wrong},
+        {"starts elsewhere", answer(206, {"bytes 0-999/1000"}, {"1000"}), RangeAnswer::Wrong},
+        {"another total", answer(206, {"bytes 400-1199/1200"}, {"800"}), RangeAnswer::Wrong},
+        {"ends early", answer(206, {"bytes 400-899/1000"}, {"500"}), RangeAnswer::Wrong},
+        {"unknown total", answer(206, {"bytes 400-999/*"}, {"600"}), RangeAnswer::Wrong},
+        {"another length", answer(206, {"bytes 400-999/1000"}, {"601"}), RangeAnswer::Wrong},
+        {"no length", answer(206, {"bytes 400-999/1000"}, {}), RangeAnswer::Wrong},
+        {"two ranges", answer(206, {"bytes 400-999/1000", "bytes 400-999/1000"}, {"600"}), RangeAnswer::Wrong},
+        {"another unit", answer(206, {"items 400-999/1000"}, {"600"}), RangeAnswer::Wrong},
+        {"signed numbers", answer(206, {"bytes +400-999/1000"}, {"600"}), RangeAnswer::Wrong},
+        {"multipart", with([](TransferInfo& i) { i.contentType = "multipart/byteranges; boundary=x"; }),
+         RangeAnswer::Wrong},
+        {"chunked", with([](TransferInfo& i) { i.transferEncoding = "chunked"; }), RangeAnswer::Wrong},
+        {"compressed", with([](TransferInfo& i) { i.contentEncoding = "gzip"; }), RangeAnswer::Wrong},
+        {"not satisfiable", answer(416, {"bytes */1000"}, {"0"}), RangeAnswer::Wrong},
+        {"not found", answer(404, {}, {"9"}), RangeAnswer::Wrong},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(JudgeRangeAnswer(c.info, 400, 1000, etag), c.verdict);
+    }
+    EXPECT_EQ(JudgeRangeAnswer(answer(206, {"bytes 1000-999/1000"}, {"0"}), 1000, 1000, etag), RangeAnswer::Wrong);
 }
 
 TEST(ContentLength, OnlyOnePlainLengthIsAnnounced)
