@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "check_args.h"
+#include "news_rules.h"
+#include "package_rules.h"
 #include "package_signature.h"
+#include "signature_rules.h"
 #include "temporary_folder.h"
 #include "text.h"
 #include "update_source.h"
 #include "version.h"
 #include "version_info.h"
+#include "version_rules.h"
 
 namespace {
 
