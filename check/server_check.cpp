@@ -166,7 +166,7 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
 {
     PackageFacts package;
     package.signed_ = !settings.packageKey.empty();
-    CTemporaryWorkingFolder folder;
+    CTemporaryWorkingFolder folder(L"updater_check_");
     if (!folder.IsReady()) {
         package.download.outcome = DownloadOutcome::CannotWrite;
         CheckPackage(package, warnings);

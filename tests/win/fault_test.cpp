@@ -13,7 +13,7 @@
 
 #include "bytes_equal.h"
 #include "script_server.h"
-#include "test_folder.h"
+#include "test_files.h"
 #include "update_source.h"
 #include "version_info.h"
 
@@ -131,7 +131,7 @@ void PrintTo(const ServerCase& c, std::ostream* os) { *os << c.name; }
 
 class ServerTest : public testing::TestWithParam<ServerCase> {
 protected:
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
     ScriptServer server;
 };
 
@@ -180,7 +180,7 @@ TEST_P(ServerTest, EveryTransferTakesItsOutcome)
         EXPECT_EQ(download.transfer.error, TransferError::None);
     }
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), c.package.value_or(kOldPackage)));
-    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"}) << "a temporary file was left";
+    EXPECT_EQ(EntriesOf(folder), std::vector<std::string>{"update.exe"}) << "a temporary file was left";
 
     // Each request exactly as the server receives it, whatever the
     // client's settings: no header but these.
@@ -399,7 +399,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class FaultTest : public testing::Test {
 protected:
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
     ScriptServer server;
 };
 

@@ -16,7 +16,7 @@
 #include "checker_run.h"
 #include "resource.h"
 #include "script_server.h"
-#include "test_folder.h"
+#include "test_files.h"
 #include "updater_driver.h"
 
 namespace {
@@ -76,7 +76,7 @@ protected:
     {
         ASSERT_TRUE(server->Listening()) << "port " << UPDATER_TEST_PORT << " is taken";
         ASSERT_TRUE(CopyFileA((ProgramFolder() + "updater_Orvantis.exe").c_str(),
-                              (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE));
+                              (PathOf(folder) + "\\updater_Orvantis.exe").c_str(), FALSE));
         server->OnFile(kVersionPath, "version=1,5;");
         server->OnFile(kNewsPath, kNews);
     }
@@ -84,7 +84,7 @@ protected:
     void InstallGame(const char* fixture = "game_1_4_0_0.exe")
     {
         ASSERT_TRUE(CopyFileA((ProgramFolder() + fixture).c_str(),
-                              (folder.Path() + "\\harun_tesli.exe").c_str(), FALSE));
+                              (PathOf(folder) + "\\harun_tesli.exe").c_str(), FALSE));
     }
 
     std::string PackageProgram() { return ReadWholeFile(ProgramFolder() + "test_package.exe").value(); }
@@ -94,7 +94,7 @@ protected:
     void UseBuild(const char* program)
     {
         ASSERT_TRUE(CopyFileA((ProgramFolder() + program).c_str(),
-                              (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE));
+                              (PathOf(folder) + "\\updater_Orvantis.exe").c_str(), FALSE));
     }
 
     // Starts the updater (by default the one in the installation folder)
@@ -102,8 +102,9 @@ protected:
     // dialog once it shows.
     HWND Start(const std::string& program = "")
     {
-        updater = std::make_unique<UpdaterProcess>(program.empty() ? folder.Path() + "\\updater_Orvantis.exe" : program,
-                                                   folder.Path());
+        const std::string installation = PathOf(folder);
+        updater = std::make_unique<UpdaterProcess>(
+            program.empty() ? installation + "\\updater_Orvantis.exe" : program, installation);
         EXPECT_TRUE(updater->Started());
         HWND dialog = updater->WaitForWindow(kCaption);
         EXPECT_NE(dialog, nullptr);
@@ -112,7 +113,7 @@ protected:
 
     std::optional<std::string> FileInFolder(const char* name)
     {
-        return ReadWholeFile(folder.Path() + "\\" + name);
+        return ReadWholeFile(PathOf(folder) + "\\" + name);
     }
 
     bool StillRunning(DWORD forMs = 500) { return !updater->WaitForExit(forMs); }
@@ -138,7 +139,7 @@ protected:
         EXPECT_FALSE(FileInFolder("game_args.txt"));
     }
 
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
     std::unique_ptr<ScriptServer> server = std::make_unique<ScriptServer>(UPDATER_TEST_PORT);
     std::unique_ptr<UpdaterProcess> updater;
 };
@@ -169,9 +170,9 @@ TEST_F(UpdaterTest, ShowsVersionsNewsAndCaptionsAsTheCheckerPrintsThem)
 
     // The checker, whose built-in server is the updater's, prints what the
     // dialog showed.
-    const std::string temp = folder.Path() + "\\checker_temp";
+    const std::string temp = PathOf(folder) + "\\checker_temp";
     ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
-    std::optional<CheckerRun> run = RunChecker("--no-package --game harun_tesli.exe", folder.Path(), temp, temp);
+    std::optional<CheckerRun> run = RunChecker("--no-package --game harun_tesli.exe", PathOf(folder), temp, temp);
     ASSERT_TRUE(run);
     EXPECT_EQ(run->exitCode, 0u);
     for (const wchar_t* line : {L"\n  最新バージョン  1.05\n", L"\n  現在のバージョン  1.04\n", L"Update  enabled",
@@ -327,7 +328,7 @@ TEST_F(UpdaterTest, TwoUpdatersInOneFolderKeepTheirDownloadsApart)
     });
     HWND first = Start();
     ASSERT_NE(first, nullptr);
-    UpdaterProcess second(folder.Path() + "\\updater_Orvantis.exe", folder.Path());
+    UpdaterProcess second(PathOf(folder) + "\\updater_Orvantis.exe", PathOf(folder));
     HWND secondDialog = second.WaitForWindow(kCaption);
     ASSERT_NE(secondDialog, nullptr);
 
@@ -340,7 +341,7 @@ TEST_F(UpdaterTest, TwoUpdatersInOneFolderKeepTheirDownloadsApart)
 
     Click(secondDialog, IDC_QUIT);
     EXPECT_TRUE(second.WaitForExit());
-    for (const std::string& entry : folder.Entries())
+    for (const std::string& entry : EntriesOf(folder))
         EXPECT_EQ(entry.find(".part"), std::string::npos) << entry << " was left";
 }
 
@@ -351,7 +352,7 @@ TEST_F(UpdaterTest, TwoUpdatersInOneFolderKeepTheirDownloadsApart)
 TEST_F(UpdaterTest, WorkingFolderIsTheOneFolderUsed)
 {
     InstallGame();
-    const std::string own = folder.Path() + "\\own";
+    const std::string own = PathOf(folder) + "\\own";
     ASSERT_TRUE(CreateDirectoryA(own.c_str(), nullptr));
     ASSERT_TRUE(CopyFileA((ProgramFolder() + "updater_Orvantis.exe").c_str(), (own + "\\updater_Orvantis.exe").c_str(),
                           FALSE));
@@ -370,7 +371,7 @@ TEST_F(UpdaterTest, WorkingFolderIsTheOneFolderUsed)
     ExpectPackageInstalledAndStarted(dialog, package);
     EXPECT_TRUE(SameBytes(ReadWholeFile(own + "\\update.exe"), *oldPackage));
 
-    ASSERT_TRUE(DeleteFileA((folder.Path() + "\\package_ran.txt").c_str()));
+    ASSERT_TRUE(DeleteFileA((PathOf(folder) + "\\package_ran.txt").c_str()));
     dialog = Start(own + "\\updater_Orvantis.exe");
     ASSERT_NE(dialog, nullptr);
     Click(dialog, IDC_WINDOW);
@@ -411,8 +412,8 @@ TEST_P(UpdateTest, StartsOnlyAWholeVerifiedPackage)
         server->OnFile(kPackagePath + ".sig",
                        ReadWholeFile(std::string(UPDATER_TEST_CRYPTO_DIR) + c.signature).value());
     const std::string stalePackage = "MZ stale package of an earlier run";
-    ASSERT_TRUE(WriteWholeFile(folder.Path() + "\\update.exe", stalePackage));
-    const std::vector<std::string> entries = folder.Entries();
+    ASSERT_TRUE(WriteWholeFile(PathOf(folder) + "\\update.exe", stalePackage));
+    const std::vector<std::string> entries = EntriesOf(folder);
 
     // Entries that earlier builds may have left in this prefix.
     const std::string ours = "http://127.0.0.1:" + std::to_string(UPDATER_TEST_PORT) + "/";
@@ -436,7 +437,7 @@ TEST_P(UpdateTest, StartsOnlyAWholeVerifiedPackage)
     EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
     EXPECT_TRUE(StillRunning());
     EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), stalePackage));
-    EXPECT_EQ(folder.Entries(), entries) << "a file was left";
+    EXPECT_EQ(EntriesOf(folder), entries) << "a file was left";
     Click(dialog, IDC_QUIT);
     EXPECT_TRUE(updater->WaitForExit());
     EXPECT_FALSE(FileInFolder("package_ran.txt"));
@@ -477,7 +478,7 @@ TEST_P(NoServerTest, ShowsZeroAndNoNewsAndStillLaunchesAndQuits)
     if (c.resolvesNames && (!network || std::string(network) != "loopback-only"))
         GTEST_SKIP() << "needs a network with only the loopback interface, as scripts/test gives";
     const std::string program = c.program();
-    ASSERT_TRUE(CopyFileA(program.c_str(), (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE))
+    ASSERT_TRUE(CopyFileA(program.c_str(), (PathOf(folder) + "\\updater_Orvantis.exe").c_str(), FALSE))
         << "no " << program;
     InstallGame();
     if (c.server == NoServerCase::Unreachable)
