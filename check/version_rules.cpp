@@ -133,7 +133,7 @@ void CheckVersionFile(const VersionFileFetch& fetch, Warnings& warnings)
     const std::string& body = *fetch.body;
     CheckAnswer(kVersionFile, fetch.transfer, false, "", warnings);
     if (!CheckStartupTime(kVersionFile, fetch.transfer,
-                          "it reads version.dat for at most " + FormatSeconds(kVersionFileTime),
+                          "it reads version.dat for at most " + FormatSeconds(kVersionFileTime) + " from its answer",
                           "players see " + Version(ParseVersionFile(body)), warnings))
         return;
     VersionFields fields = ParseVersionFileFields(body);

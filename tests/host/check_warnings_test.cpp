@@ -15,7 +15,7 @@ TEST(CheckTransferWarnings, GiveExactlyTheExpectedWarning)
     ExpectOneWarning({
         // The start-up bounds: one warning, for the time, not also for the cut text.
         {Version("vers", Bounded(BodyEnd::TimeUp, 4, 3010)), kProblem,
-         "after 4 bytes in 3.01 s (it reads version.dat for at most 3 s"},
+         "after 4 bytes in 3.01 s (it reads version.dat for at most 3 s from its answer"},
         {News("\x82\xa8\x92", Bounded(BodyEnd::TimeUp, 3, 9500)), kProblem, "after 3 bytes in 9.50 s (the start-up"},
         {News("", Fetch({}, FE::NoTimeLeft)), kProblem, "had used up their time"},
         {News("", Fetch({}, FE::TimeUp)), kProblem,

@@ -317,7 +317,7 @@ const std::vector<Row> kServerRows = {
                 s.OnResponse(kPackagePath, ScriptConnection::Pieces(PackageProgram(), 1, 1000));
             },
             {L"PROBLEM version.dat: the body came too slowly: the updater stopped reading it after ",
-             L"(it reads version.dat for at most 3 s, so that its window shows); players see 0.00",
+             L"(it reads version.dat for at most 3 s from its answer, so that its window shows); players see 0.00",
              L"PROBLEM text.txt: the body came too slowly", L"players see only that part of the news",
              L"PROBLEM update.exe: it came too slowly: fewer than 32,768 bytes arrived in 30 s"}},
         // Heads a byte a second: the same bounds, reported as heads that never came whole.
