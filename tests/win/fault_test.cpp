@@ -287,11 +287,11 @@ INSTANTIATE_TEST_SUITE_P(
         ServerCase{"chunk_of_negative_size_after_60_percent",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n12\r\n" +
                                  kWholeBody.substr(0, 18) + "\r\n-5\r\n")),
-                   1005, kWholeBody.substr(0, 18), std::nullopt, 3, Where::Server, 0},
+                   1005, kWholeBody.substr(0, 18), std::nullopt},
         ServerCase{"chunk_longer_than_the_data_before_the_close",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1e\r\n" +
                                  kWholeBody.substr(0, 18))),
-                   1005, kWholeBody.substr(0, 18), std::nullopt, 3, Where::Server, 0},
+                   1005, kWholeBody.substr(0, 18), std::nullopt},
         // A length, and chunked framing that overrides it.
         ServerCase{"chunked_with_a_content_length",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 18\r\nTransfer-Encoding: chunked\r\n\r\n"
