@@ -1,6 +1,9 @@
 // The facts the checker's rules are run over in the host tests: transfers,
 // answers and program heads as the updater's code would report them, each
 // rule over one server file's facts, and the runners of the rules' tables.
+// The host tests take what the Wine rows of checker_test.cpp cannot reach
+// cheaply or exactly: failures a scripted server does not produce,
+// boundaries, the text analysis and the command line.
 #pragma once
 
 #include <gtest/gtest.h>
