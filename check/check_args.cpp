@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "check_rules.h"
+#include "warnings.h"
 
 namespace {
 

@@ -38,6 +38,15 @@ std::optional<PeLayout> ReadPeLayout(std::string_view head)
     const uint64_t optional = pe + kFileHeaderBytes;
     const uint32_t optionalBytes = Read(head, pe + 20, 2);
     const uint64_t sectionTable = optional + optionalBytes;
+    // The number of data directories stands at another offset in PE32 and PE32+.
+    const uint32_t magic = optionalBytes >= 2 && Holds(head, optional, 2) ? Read(head, optional, 2) : 0;
+    const uint64_t countAt = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
+    const uint64_t entry = optional + countAt + 4 + 8 * kCertificateDirectory;
+    if (countAt != 0 && entry + 8 <= sectionTable && Holds(head, entry, 8) &&
+        Read(head, optional + countAt, 4) > kCertificateDirectory) {
+        layout.certificateOffset = Read(head, entry, 4);
+        layout.certificateSize = Read(head, entry + 4, 4);
+    }
     layout.headersEnd = sectionTable + kSectionHeaderBytes * sections;
     if (!Holds(head, 0, layout.headersEnd))
         return layout;
@@ -47,14 +56,6 @@ std::optional<PeLayout> ReadPeLayout(std::string_view head)
         const uint32_t size = Read(head, header + 16, 4), offset = Read(head, header + 20, 4);
         if (size != 0 && uint64_t{offset} + size > layout.sectionsEnd)
             layout.sectionsEnd = uint64_t{offset} + size;
-    }
-    // The number of data directories stands at another offset in PE32 and PE32+.
-    const uint32_t magic = optionalBytes >= 2 ? Read(head, optional, 2) : 0;
-    const uint64_t countAt = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
-    const uint64_t entry = optional + countAt + 4 + 8 * kCertificateDirectory;
-    if (countAt != 0 && entry + 8 <= sectionTable && Read(head, optional + countAt, 4) > kCertificateDirectory) {
-        layout.certificateOffset = Read(head, entry, 4);
-        layout.certificateSize = Read(head, entry + 4, 4);
     }
     return layout;
 }

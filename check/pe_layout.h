@@ -9,12 +9,15 @@
 struct PeLayout {
     // The bytes the headers and the section table take from the file's start.
     uint64_t headersEnd = 0;
-    // Whether head held all of those bytes; the fields below are read only then.
+    // Whether head held all of those bytes.
     bool headersWhole = false;
-    // The end of the furthest section's data in the file; 0 for no section data.
+    // The end of the furthest section's data in the file; 0 for no section
+    // data, or when the headers are not whole.
     uint64_t sectionsEnd = 0;
-    // The certificate table (Authenticode) as the header names it: a file
-    // offset and a size, both 0 when none is named.
+    // The certificate table (Authenticode) as the optional header names it: a
+    // file offset and a size, both 0 when none is named or head ends before
+    // its entry. Read also when the section table lies beyond head: the
+    // optional header comes first.
     uint32_t certificateOffset = 0;
     uint32_t certificateSize = 0;
 

@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "check_args.h"
+#include "news_rules.h"
+#include "package_rules.h"
 #include "package_signature.h"
+#include "signature_rules.h"
 #include "temporary_folder.h"
 #include "text.h"
 #include "update_source.h"
 #include "version.h"
 #include "version_info.h"
+#include "version_rules.h"
 
 namespace {
 
@@ -162,7 +166,7 @@ void CheckPackageFiles(const ServerCheckSettings& settings, CConsoleOutput& out,
 {
     PackageFacts package;
     package.signed_ = !settings.packageKey.empty();
-    CTemporaryWorkingFolder folder;
+    CTemporaryWorkingFolder folder(L"updater_check_");
     if (!folder.IsReady()) {
         package.download.outcome = DownloadOutcome::CannotWrite;
         CheckPackage(package, warnings);

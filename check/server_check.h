@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "check_rules.h"
+#include "warnings.h"
 #include "console_output.h"
 
 struct ServerCheckSettings {

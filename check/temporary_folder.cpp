@@ -11,24 +11,32 @@ struct FindCloser {
 };
 using FindHandle = std::unique_ptr<void, FindCloser>;
 
-// The folder holds only files: the package and its partial download.
-void RemoveFolder(const std::wstring& path)
+// Read-only files and folders too: a test may leave them.
+void RemoveTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW entry;
     HANDLE first = FindFirstFileW((path + L"\\*").c_str(), &entry);
     if (first != INVALID_HANDLE_VALUE) {
         FindHandle find(first);
         do {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW((path + L"\\" + entry.cFileName).c_str());
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileW(child.c_str());
         } while (FindNextFileW(find.get(), &entry));
     }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(path.c_str());
 }
 
 } // namespace
 
-CTemporaryWorkingFolder::CTemporaryWorkingFolder()
+CTemporaryWorkingFolder::CTemporaryWorkingFolder(const std::wstring& prefix)
 {
     wchar_t buffer[MAX_PATH + 1];
     DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, buffer);
@@ -38,10 +46,9 @@ CTemporaryWorkingFolder::CTemporaryWorkingFolder()
     length = GetTempPathW(MAX_PATH + 1, buffer);
     if (length == 0 || length > MAX_PATH)
         return;
-    std::wstring base(buffer, length);
+    const std::wstring base = std::wstring(buffer, length) + prefix + std::to_wstring(GetCurrentProcessId()) + L"_";
     for (unsigned attempt = 1; attempt <= 100; ++attempt) {
-        std::wstring path = base + L"updater_check_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-                            std::to_wstring(attempt);
+        std::wstring path = base + std::to_wstring(attempt);
         if (CreateDirectoryW(path.c_str(), nullptr)) {
             m_path = path;
             break;
@@ -57,5 +64,5 @@ CTemporaryWorkingFolder::~CTemporaryWorkingFolder()
     if (m_entered)
         SetCurrentDirectoryW(m_previous.c_str());
     if (!m_path.empty())
-        RemoveFolder(m_path);
+        RemoveTree(m_path);
 }

@@ -10,13 +10,14 @@
 #include <chrono>
 #include <cstdint>
 
-// The start-up fetches, before the window shows. The version file, at most
-// 255 bytes, is read for at most 3 s from the start of its transfer: one
-// packet's worth, even over a poor line. The news is read until 10 s after
-// the version file's transfer began. Every wait for the server, for a head
-// or for the body, ends at the bound, so the window shows about 10 s after
-// the first request at the latest, whatever the heads, redirects and bodies
-// do; a slow but steady line gets most of those 10 s for the news.
+// The start-up fetches, before the window shows, share 10 s counted from the
+// version file's request. The version file's body, at most 255 bytes, is
+// read for at most 3 s from its answer (its head, after any redirects): one
+// packet's worth, even over a poor line. The news is read until the 10 s
+// are up. Every wait for the server, for a head or for a body, ends at its
+// bound, so the window shows about 10 s after the first request at the
+// latest, whatever the heads, redirects and bodies do; a slow but steady
+// line gets most of those 10 s for the news.
 inline constexpr std::chrono::milliseconds kVersionFileTime{3000};
 inline constexpr std::chrono::milliseconds kStartupFetchTime{10000};
 
@@ -32,7 +33,9 @@ inline constexpr std::chrono::milliseconds kProgressWindow{30000};
 inline constexpr int kMaxResumes = 5;
 
 // Tells whether a download still makes progress: at least kMinProgressBytes
-// in the last kProgressWindow. The time is counted from the start of the body.
+// in the last kProgressWindow. A transfer counts the time from its first
+// request, so that a slow head and slow redirects count against the floor as
+// a slow body does.
 class CProgressFloor {
 public:
     // The bytes received in all at elapsed; false once fewer than

@@ -126,9 +126,9 @@ struct NewsFetch {
 struct PackageDownload {
     DownloadOutcome outcome = DownloadOutcome::TransferFailed;
     uint64_t received = 0;  // bytes of the package in the temporary file: the whole file, however many requests
-    int resumes = 0;        // requests that went on after a drop
     TransferInfo transfer;  // the package's whole answer: the first, or the 200 that started it again; no
                             // requestedUrl when a signature fault stopped it before
-    TransferInfo lastRange; // the answer to the last request for the rest, when there was one
     TransferInfo signature; // the signature's, when a key asks for one
+    int resumes = 0;        // requests that went on after a drop
+    TransferInfo lastRange; // the answer to the last request for the rest, when there was one
 };

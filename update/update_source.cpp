@@ -1,9 +1,9 @@
 #include "update_source.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "build_config.h"
+#include "startup_fetch.h"
 
 CUpdateSource::CUpdateSource() : CUpdateSource(BuiltInBaseUrl()) {}
 
@@ -14,28 +14,6 @@ CUpdateSource::CUpdateSource(std::string baseUrl)
 
 NewsFetch FetchNews(const CUpdateSource& source, CTransfer::Clock::time_point until)
 {
-    NewsFetch fetch;
-    const std::string url = source.m_strBaseUrl + kNewsFile;
-    // Due after the start-up's time is up, it is not sent: the window must show.
-    if (CTransfer::Clock::now() >= until) {
-        fetch.transfer.requestedUrl = fetch.transfer.url = url;
-        fetch.transfer.error = TransferError::NoTimeLeft;
-        return fetch;
-    }
-    CTransfer transfer;
-    bool opened = transfer.Open(url, ReadLimits{until});
-    fetch.transfer = transfer.Info();
-    if (!opened)
-        return fetch;
-    // A read that fails part way, or the end of the start-up's time, leaves
-    // the news received so far.
-    std::string& news = fetch.news.emplace();
-    transfer.ReadBody(
-        [&news](const char* data, DWORD size) {
-            news.append(data, std::min<size_t>(size, kMaxNewsBytes - news.size()));
-            return news.size() < kMaxNewsBytes;
-        },
-        ReadLimits{until});
-    fetch.transfer = transfer.Info();
-    return fetch;
+    StartupBody fetched = FetchStartupFile(source.m_strBaseUrl + kNewsFile, kMaxNewsBytes, until);
+    return NewsFetch{std::move(fetched.body), std::move(fetched.transfer)};
 }

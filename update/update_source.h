@@ -23,9 +23,9 @@ public:
 };
 
 // The news for the news box: the body of "text.txt" as code page 932 bytes,
-// at most 1 MiB of it and what arrived of it before until. No news when the
-// server cannot be reached or answers with an error, or until has passed
-// before the request.
+// at most 1 MiB of it and what arrived of it before until
+// (FetchStartupFile). No news when the server cannot be reached or answers
+// with an error, or until has passed before the request.
 NewsFetch FetchNews(const CUpdateSource& source,
                     CTransfer::Clock::time_point until = CTransfer::Clock::now() + kStartupFetchTime);
 

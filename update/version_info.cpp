@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <new>
 #include <utility>
 
+#include "startup_fetch.h"
 #include "text.h"
 #include "transfer.h"
 #include "version.h"
@@ -20,24 +20,12 @@ VersionFileFetch CVersionInfo::FetchLatest(std::string url, CTransfer::Clock::ti
     // The file has always been read into a 256-byte buffer whose zero fill
     // ends the text.
     constexpr size_t kMaxBody = 255;
-    VersionFileFetch fetch;
-    CTransfer transfer;
-    bool opened = transfer.Open(url, ReadLimits{until});
-    fetch.transfer = transfer.Info();
-    if (!opened)
-        return fetch;
-    std::string body;
-    ReadLimits limits{std::min(until, CTransfer::Clock::now() + kVersionFileTime)};
-    BodyEnd end = transfer.ReadBody(
-        [&body](const char* data, DWORD size) {
-            body.append(data, std::min<size_t>(size, kMaxBody - body.size()));
-            return body.size() < kMaxBody;
-        },
-        limits);
-    fetch.transfer = transfer.Info();
-    if (!body.empty() || end == BodyEnd::Complete) {
-        m_nRemote = ParseVersionFile(body);
-        fetch.body = std::move(body);
+    StartupBody fetched = FetchStartupFile(url, kMaxBody, until, kVersionFileTime);
+    VersionFileFetch fetch{std::nullopt, std::move(fetched.transfer)};
+    // A read that failed before any byte of the body gives no version file.
+    if (fetched.body && (!fetched.body->empty() || fetch.transfer.bodyEnd == BodyEnd::Complete)) {
+        m_nRemote = ParseVersionFile(*fetched.body);
+        fetch.body = std::move(fetched.body);
     }
     return fetch;
 }

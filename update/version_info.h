@@ -21,9 +21,9 @@ public:
     explicit CVersionInfo(std::string exeName = kGameExecutable);
 
     // Sets m_nRemote from the version file at url; 0 when it cannot be
-    // fetched. Only the first 255 bytes of the body count, and only what
-    // arrived of them within kVersionFileTime of the body's start and before
-    // until.
+    // fetched, or until has passed before the request. Only the first 255
+    // bytes of the body count, and only what arrived of them within
+    // kVersionFileTime from the answer and before until (FetchStartupFile).
     VersionFileFetch FetchLatest(std::string url,
                                  CTransfer::Clock::time_point until = CTransfer::Clock::now() + kStartupFetchTime);
 

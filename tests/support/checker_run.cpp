@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "test_folder.h"
+#include "test_files.h"
 #include "updater_driver.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "test_folder.h"
+#include "test_files.h"
 
 struct CheckerRun {
     DWORD exitCode = 0;

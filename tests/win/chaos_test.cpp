@@ -22,7 +22,7 @@
 #include "checker_run.h"
 #include "resource.h"
 #include "script_server.h"
-#include "test_folder.h"
+#include "test_files.h"
 #include "transfer_bounds.h"
 #include "updater_driver.h"
 
@@ -177,7 +177,7 @@ public:
     }
 
 private:
-    std::string InFolder(const std::string& name) const { return m_folder.Path() + "\\" + name; }
+    std::string InFolder(const std::string& name) const { return PathOf(m_folder) + "\\" + name; }
 
     void Serve(Misbehaviour version, Misbehaviour news)
     {
@@ -197,7 +197,7 @@ private:
         const std::string checker = InFolder("checker");
         ASSERT_TRUE(CreateDirectoryA(checker.c_str(), nullptr));
         const std::string url = "http://127.0.0.1:" + std::to_string(UPDATER_CHAOS_PORT) + kUpdatePath;
-        std::optional<CheckerRun> run = RunChecker("--game harun_tesli.exe " + url, m_folder.Path(), checker, checker,
+        std::optional<CheckerRun> run = RunChecker("--game harun_tesli.exe " + url, PathOf(m_folder), checker, checker,
                                                    ProgramFolder() + "updater_check.exe", kCheckerBoundMs);
         ASSERT_TRUE(run) << "the checker did not end within " << kCheckerBoundMs << " ms";
         EXPECT_EQ(run->exitCode, ServerBroken(m_case) ? 1u : 0u) << run->output;
@@ -240,7 +240,7 @@ private:
     // fails, the old package byte for byte, nothing started, no file left.
     void PlayerUpdates()
     {
-        auto updater = std::make_unique<UpdaterProcess>(InFolder("updater_Orvantis.exe"), m_folder.Path());
+        auto updater = std::make_unique<UpdaterProcess>(InFolder("updater_Orvantis.exe"), PathOf(m_folder));
         HWND dialog = Start(*updater, m_case.version, m_case.news);
         ASSERT_NE(dialog, nullptr);
         if (!ControlEnabled(dialog, IDC_UPDATE)) {
@@ -250,11 +250,11 @@ private:
             ASSERT_TRUE(updater->WaitForExit());
             EXPECT_EQ(updater->ExitCode(), 0u) << "the updater crashed";
             Serve(Misbehaviour::Clean, Misbehaviour::Clean);
-            updater = std::make_unique<UpdaterProcess>(InFolder("updater_Orvantis.exe"), m_folder.Path());
+            updater = std::make_unique<UpdaterProcess>(InFolder("updater_Orvantis.exe"), PathOf(m_folder));
             dialog = Start(*updater, Misbehaviour::Clean, Misbehaviour::Clean);
             ASSERT_NE(dialog, nullptr);
         }
-        const std::vector<std::string> before = m_folder.Entries();
+        const std::vector<std::string> before = EntriesOf(m_folder);
         Click(dialog, IDC_UPDATE);
         HWND box = nullptr;
         ASSERT_TRUE(WaitUntil(
@@ -275,7 +275,7 @@ private:
         } else {
             ASSERT_EQ(box, nullptr) << "a package that may not be whole was installed";
             EXPECT_TRUE(SameBytes(ReadWholeFile(InFolder("update.exe")), kOldPackage));
-            EXPECT_EQ(m_folder.Entries(), before) << "a file was left, or something started";
+            EXPECT_EQ(EntriesOf(m_folder), before) << "a file was left, or something started";
             Click(dialog, IDC_QUIT);
             ASSERT_TRUE(updater->WaitForExit());
         }
@@ -286,7 +286,7 @@ private:
     std::string m_news;
     std::wstring m_newsShown;
     std::string m_package;
-    TestFolder m_folder;
+    CTemporaryWorkingFolder m_folder{kTestFolderPrefix};
     ScriptServer m_server{UPDATER_CHAOS_PORT};
 };
 

@@ -13,7 +13,7 @@
 
 #include "checker_run.h"
 #include "script_server.h"
-#include "test_folder.h"
+#include "test_files.h"
 
 namespace {
 
@@ -117,9 +117,9 @@ protected:
         if (row.serve)
             row.serve(server);
         // Nothing may be left in the working folder, nor in the temporary one.
-        const std::string cwd = folder.Path() + "\\cwd", temp = folder.Path() + "\\tmp";
+        const std::string cwd = PathOf(folder) + "\\cwd", temp = PathOf(folder) + "\\tmp";
         ASSERT_TRUE(CreateDirectoryA(cwd.c_str(), nullptr) && CreateDirectoryA(temp.c_str(), nullptr));
-        std::optional<CheckerRun> run = RunChecker(arguments, cwd, temp, folder.Path(), checker);
+        std::optional<CheckerRun> run = RunChecker(arguments, cwd, temp, PathOf(folder), checker);
         ASSERT_TRUE(run) << "the checker did not start or did not end";
         output = run->output;
         const DWORD exitCode = row.verdict == kUsage ? 2 : row.verdict == kProblem ? 1 : 0;
@@ -159,7 +159,7 @@ protected:
         EXPECT_EQ(FolderEntries(temp), std::vector<std::string>{}) << "left its temporary folder";
     }
 
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
     std::wstring output; // of the last run
 };
 
@@ -317,7 +317,7 @@ const std::vector<Row> kServerRows = {
                 s.OnResponse(kPackagePath, ScriptConnection::Pieces(PackageProgram(), 1, 1000));
             },
             {L"PROBLEM version.dat: the body came too slowly: the updater stopped reading it after ",
-             L"(it reads version.dat for at most 3 s, so that its window shows); players see 0.00",
+             L"(it reads version.dat for at most 3 s from its answer, so that its window shows); players see 0.00",
              L"PROBLEM text.txt: the body came too slowly", L"players see only that part of the news",
              L"PROBLEM update.exe: it came too slowly: fewer than 32,768 bytes arrived in 30 s"}},
         // Heads a byte a second: the same bounds, reported as heads that never came whole.
@@ -456,7 +456,7 @@ TEST_F(CheckerTest, NeverPrintsTheUserOrPasswordOfAUrl)
 // folder whose name no one ANSI code page holds.
 TEST_F(CheckerTest, TakesPathsOfAnyCharacters)
 {
-    const std::string dir = folder.Path() + u8"\\\u00e9\u30b2\u30fc\u30e0";
+    const std::string dir = PathOf(folder) + u8"\\\u00e9\u30b2\u30fc\u30e0";
     ASSERT_TRUE(CreateDirectoryW(FromUtf8(dir).c_str(), nullptr));
     ASSERT_TRUE(CopyFileW(FromUtf8(ProgramFolder() + "game_1_4_0_0.exe").c_str(),
                           FromUtf8(dir + "\\harun_tesli.exe").c_str(), FALSE));

@@ -8,7 +8,7 @@
 #include "bytes_equal.h"
 #include "partial_file.h"
 #include "script_server.h"
-#include "test_folder.h"
+#include "test_files.h"
 #include "package_signature.h"
 #include "update_source.h"
 
@@ -31,10 +31,10 @@ protected:
     void ExpectOldPackageKept()
     {
         EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), kOldPackage));
-        EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
+        EXPECT_EQ(EntriesOf(folder), std::vector<std::string>{"update.exe"});
     }
 
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
     ScriptServer server;
 };
 
@@ -53,7 +53,7 @@ TEST_F(DownloadJobTest, PackageThatCannotBeReplacedFailsAndLeavesNoTemporaryFile
     ASSERT_TRUE(CreateDirectoryA("update.exe", nullptr));
     ServePackage(PackageBytes(5000, 7));
     EXPECT_EQ(RunJob(), DownloadOutcome::CannotReplace);
-    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
+    EXPECT_EQ(EntriesOf(folder), std::vector<std::string>{"update.exe"});
     EXPECT_TRUE(GetFileAttributesA("update.exe") & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -75,7 +75,7 @@ TEST_F(DownloadJobTest, StaleTemporaryFilesAreRemoved)
     CloseHandle(writing);
     EXPECT_EQ(outcome, DownloadOutcome::Installed);
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
-    std::vector<std::string> entries = folder.Entries();
+    std::vector<std::string> entries = EntriesOf(folder);
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<std::string>{"other.exe.17.part", "update.exe", "update.exe.77.part",
                                                  "update.exe.old.part"}));
@@ -127,7 +127,7 @@ TEST_F(DownloadJobTest, PackageHeldElsewhereIsReplacedOnlyOnceLetGo)
         EXPECT_EQ(outcome, c.outcome);
         if (c.outcome == DownloadOutcome::Installed) {
             EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
-            EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
+            EXPECT_EQ(EntriesOf(folder), std::vector<std::string>{"update.exe"});
         } else {
             ExpectOldPackageKept();
         }
@@ -219,7 +219,7 @@ TEST_F(DownloadJobTest, SignedPackagesInstallOnlyWhenTheirSignatureVerifies)
         EXPECT_EQ(job.Run().outcome, c.outcome);
         if (c.outcome == DownloadOutcome::Installed) {
             EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
-            EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
+            EXPECT_EQ(EntriesOf(folder), std::vector<std::string>{"update.exe"});
         } else {
             ExpectOldPackageKept();
         }

@@ -13,7 +13,7 @@
 
 #include "bytes_equal.h"
 #include "script_server.h"
-#include "test_folder.h"
+#include "test_files.h"
 #include "update_source.h"
 #include "version_info.h"
 
@@ -131,7 +131,7 @@ void PrintTo(const ServerCase& c, std::ostream* os) { *os << c.name; }
 
 class ServerTest : public testing::TestWithParam<ServerCase> {
 protected:
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
     ScriptServer server;
 };
 
@@ -180,7 +180,7 @@ TEST_P(ServerTest, EveryTransferTakesItsOutcome)
         EXPECT_EQ(download.transfer.error, TransferError::None);
     }
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), c.package.value_or(kOldPackage)));
-    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"}) << "a temporary file was left";
+    EXPECT_EQ(EntriesOf(folder), std::vector<std::string>{"update.exe"}) << "a temporary file was left";
 
     // Each request exactly as the server receives it, whatever the
     // client's settings: no header but these.
@@ -287,11 +287,11 @@ INSTANTIATE_TEST_SUITE_P(
         ServerCase{"chunk_of_negative_size_after_60_percent",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n12\r\n" +
                                  kWholeBody.substr(0, 18) + "\r\n-5\r\n")),
-                   1005, kWholeBody.substr(0, 18), std::nullopt, 3, Where::Server, 0},
+                   1005, kWholeBody.substr(0, 18), std::nullopt},
         ServerCase{"chunk_longer_than_the_data_before_the_close",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1e\r\n" +
                                  kWholeBody.substr(0, 18))),
-                   1005, kWholeBody.substr(0, 18), std::nullopt, 3, Where::Server, 0},
+                   1005, kWholeBody.substr(0, 18), std::nullopt},
         // A length, and chunked framing that overrides it.
         ServerCase{"chunked_with_a_content_length",
                    AllAnswer(Raw("HTTP/1.1 200 OK\r\nContent-Length: 18\r\nTransfer-Encoding: chunked\r\n\r\n"
@@ -405,7 +405,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class FaultTest : public testing::Test {
 protected:
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
     ScriptServer server;
 };
 

@@ -8,7 +8,7 @@
 
 #include "bytes_equal.h"
 #include "script_server.h"
-#include "test_folder.h"
+#include "test_files.h"
 #include "update_source.h"
 
 namespace {

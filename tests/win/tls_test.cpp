@@ -9,7 +9,7 @@
 
 #include "bytes_equal.h"
 #include "script_server.h"
-#include "test_folder.h"
+#include "test_files.h"
 #include "transfer.h"
 #include "update_source.h"
 #include "version_info.h"
@@ -56,7 +56,7 @@ void RedirectFiles(ScriptServer& server, const std::string& target)
 void ExpectTransfers(const std::string& base, TransferError error)
 {
     bool ok = error == TransferError::None;
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
     WriteWholeFile("update.exe", kOldPackage);
 
     CVersionInfo version;
@@ -72,7 +72,7 @@ void ExpectTransfers(const std::string& base, TransferError error)
     EXPECT_EQ(download.outcome == DownloadOutcome::Installed, ok);
     EXPECT_EQ(download.transfer.error, error) << "package";
     EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), ok ? Package() : kOldPackage));
-    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"update.exe"});
+    EXPECT_EQ(EntriesOf(folder), std::vector<std::string>{"update.exe"});
 }
 
 class SecureChannel : public testing::Test {

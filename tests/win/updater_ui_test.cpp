@@ -17,7 +17,7 @@
 #include "checker_run.h"
 #include "resource.h"
 #include "script_server.h"
-#include "test_folder.h"
+#include "test_files.h"
 #include "updater_driver.h"
 
 namespace {
@@ -77,7 +77,7 @@ protected:
     {
         ASSERT_TRUE(server->Listening()) << "port " << UPDATER_TEST_PORT << " is taken";
         ASSERT_TRUE(CopyFileA((ProgramFolder() + "updater_Orvantis.exe").c_str(),
-                              (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE));
+                              (PathOf(folder) + "\\updater_Orvantis.exe").c_str(), FALSE));
         server->OnFile(kVersionPath, "version=1,5;");
         server->OnFile(kNewsPath, kNews);
     }
@@ -85,7 +85,7 @@ protected:
     void InstallGame(const char* fixture = "game_1_4_0_0.exe")
     {
         ASSERT_TRUE(CopyFileA((ProgramFolder() + fixture).c_str(),
-                              (folder.Path() + "\\harun_tesli.exe").c_str(), FALSE));
+                              (PathOf(folder) + "\\harun_tesli.exe").c_str(), FALSE));
     }
 
     std::string PackageProgram() { return ReadWholeFile(ProgramFolder() + "test_package.exe").value(); }
@@ -95,7 +95,7 @@ protected:
     void UseBuild(const char* program)
     {
         ASSERT_TRUE(CopyFileA((ProgramFolder() + program).c_str(),
-                              (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE));
+                              (PathOf(folder) + "\\updater_Orvantis.exe").c_str(), FALSE));
     }
 
     // Starts the updater (by default the one in the installation folder)
@@ -103,8 +103,9 @@ protected:
     // dialog once it shows.
     HWND Start(const std::string& program = "")
     {
-        updater = std::make_unique<UpdaterProcess>(program.empty() ? folder.Path() + "\\updater_Orvantis.exe" : program,
-                                                   folder.Path());
+        const std::string installation = PathOf(folder);
+        updater = std::make_unique<UpdaterProcess>(
+            program.empty() ? installation + "\\updater_Orvantis.exe" : program, installation);
         EXPECT_TRUE(updater->Started());
         HWND dialog = updater->WaitForWindow(kCaption);
         EXPECT_NE(dialog, nullptr);
@@ -113,7 +114,7 @@ protected:
 
     std::optional<std::string> FileInFolder(const char* name)
     {
-        return ReadWholeFile(folder.Path() + "\\" + name);
+        return ReadWholeFile(PathOf(folder) + "\\" + name);
     }
 
     bool StillRunning(DWORD forMs = 500) { return !updater->WaitForExit(forMs); }
@@ -137,7 +138,7 @@ protected:
         EXPECT_FALSE(FileInFolder("game_args.txt"));
     }
 
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
     std::unique_ptr<ScriptServer> server = std::make_unique<ScriptServer>(UPDATER_TEST_PORT);
     std::unique_ptr<UpdaterProcess> updater;
 };
@@ -168,9 +169,9 @@ TEST_F(UpdaterTest, ShowsVersionsNewsAndCaptionsAsTheCheckerPrintsThem)
 
     // The checker, whose built-in server is the updater's, prints what the
     // dialog showed.
-    const std::string temp = folder.Path() + "\\checker_temp";
+    const std::string temp = PathOf(folder) + "\\checker_temp";
     ASSERT_TRUE(CreateDirectoryA(temp.c_str(), nullptr));
-    std::optional<CheckerRun> run = RunChecker("--no-package --game harun_tesli.exe", folder.Path(), temp, temp);
+    std::optional<CheckerRun> run = RunChecker("--no-package --game harun_tesli.exe", PathOf(folder), temp, temp);
     ASSERT_TRUE(run);
     EXPECT_EQ(run->exitCode, 0u);
     for (const wchar_t* line : {L"\n  最新バージョン  1.05\n", L"\n  現在のバージョン  1.04\n", L"Update  enabled",
@@ -326,7 +327,7 @@ TEST_F(UpdaterTest, TwoUpdatersInOneFolderKeepTheirDownloadsApart)
     });
     HWND first = Start();
     ASSERT_NE(first, nullptr);
-    UpdaterProcess second(folder.Path() + "\\updater_Orvantis.exe", folder.Path());
+    UpdaterProcess second(PathOf(folder) + "\\updater_Orvantis.exe", PathOf(folder));
     HWND secondDialog = second.WaitForWindow(kCaption);
     ASSERT_NE(secondDialog, nullptr);
 
@@ -339,7 +340,7 @@ TEST_F(UpdaterTest, TwoUpdatersInOneFolderKeepTheirDownloadsApart)
 
     Click(secondDialog, IDC_QUIT);
     EXPECT_TRUE(second.WaitForExit());
-    for (const std::string& entry : folder.Entries())
+    for (const std::string& entry : EntriesOf(folder))
         EXPECT_EQ(entry.find(".part"), std::string::npos) << entry << " was left";
 }
 
@@ -350,7 +351,7 @@ TEST_F(UpdaterTest, TwoUpdatersInOneFolderKeepTheirDownloadsApart)
 TEST_F(UpdaterTest, WorkingFolderIsTheOneFolderUsed)
 {
     InstallGame();
-    const std::string own = folder.Path() + "\\own";
+    const std::string own = PathOf(folder) + "\\own";
     ASSERT_TRUE(CreateDirectoryA(own.c_str(), nullptr));
     ASSERT_TRUE(CopyFileA((ProgramFolder() + "updater_Orvantis.exe").c_str(), (own + "\\updater_Orvantis.exe").c_str(),
                           FALSE));
@@ -369,7 +370,7 @@ TEST_F(UpdaterTest, WorkingFolderIsTheOneFolderUsed)
     ExpectPackageInstalledAndStarted(dialog, package);
     EXPECT_TRUE(SameBytes(ReadWholeFile(own + "\\update.exe"), *oldPackage));
 
-    ASSERT_TRUE(DeleteFileA((folder.Path() + "\\package_ran.txt").c_str()));
+    ASSERT_TRUE(DeleteFileA((PathOf(folder) + "\\package_ran.txt").c_str()));
     dialog = Start(own + "\\updater_Orvantis.exe");
     ASSERT_NE(dialog, nullptr);
     Click(dialog, IDC_WINDOW);
@@ -410,8 +411,8 @@ TEST_P(UpdateTest, StartsOnlyAWholeVerifiedPackage)
         server->OnFile(kPackagePath + ".sig",
                        ReadWholeFile(std::string(UPDATER_TEST_CRYPTO_DIR) + c.signature).value());
     const std::string stalePackage = "MZ stale package of an earlier run";
-    ASSERT_TRUE(WriteWholeFile(folder.Path() + "\\update.exe", stalePackage));
-    const std::vector<std::string> entries = folder.Entries();
+    ASSERT_TRUE(WriteWholeFile(PathOf(folder) + "\\update.exe", stalePackage));
+    const std::vector<std::string> entries = EntriesOf(folder);
 
     // Entries that earlier builds may have left in this prefix.
     const std::string ours = "http://127.0.0.1:" + std::to_string(UPDATER_TEST_PORT) + "/";
@@ -435,7 +436,7 @@ TEST_P(UpdateTest, StartsOnlyAWholeVerifiedPackage)
     EXPECT_TRUE(ControlEnabled(dialog, IDC_UPDATE));
     EXPECT_TRUE(StillRunning());
     EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), stalePackage));
-    EXPECT_EQ(folder.Entries(), entries) << "a file was left";
+    EXPECT_EQ(EntriesOf(folder), entries) << "a file was left";
     Click(dialog, IDC_QUIT);
     EXPECT_TRUE(updater->WaitForExit());
     EXPECT_FALSE(FileInFolder("package_ran.txt"));
@@ -494,8 +495,8 @@ TEST_P(DuringDownloadTest, WindowAnswersShowsProgressAndActsOnNoInput)
     answer.contentLength = std::to_string(package.size());
     server->OnResponse(kPackagePath, answer);
     const std::string oldPackage = "MZ old package of an earlier run";
-    ASSERT_TRUE(WriteWholeFile(folder.Path() + "\\update.exe", oldPackage));
-    const std::vector<std::string> entries = folder.Entries();
+    ASSERT_TRUE(WriteWholeFile(PathOf(folder) + "\\update.exe", oldPackage));
+    const std::vector<std::string> entries = EntriesOf(folder);
 
     HWND dialog = Start();
     ASSERT_NE(dialog, nullptr);
@@ -548,7 +549,7 @@ TEST_P(DuringDownloadTest, WindowAnswersShowsProgressAndActsOnNoInput)
         return;
     }
     EXPECT_TRUE(SameBytes(FileInFolder("update.exe"), oldPackage));
-    EXPECT_EQ(folder.Entries(), entries) << "a file was left";
+    EXPECT_EQ(EntriesOf(folder), entries) << "a file was left";
     EXPECT_FALSE(FileInFolder("game_args.txt")) << "a click made during the download started the game";
     EXPECT_FALSE(FileInFolder("package_ran.txt"));
 }
@@ -575,7 +576,7 @@ TEST_P(NoServerTest, ShowsZeroAndNoNewsAndStillLaunchesAndQuits)
     if (c.resolvesNames && (!network || std::string(network) != "loopback-only"))
         GTEST_SKIP() << "needs a network with only the loopback interface, as scripts/test gives";
     const std::string program = c.program();
-    ASSERT_TRUE(CopyFileA(program.c_str(), (folder.Path() + "\\updater_Orvantis.exe").c_str(), FALSE))
+    ASSERT_TRUE(CopyFileA(program.c_str(), (PathOf(folder) + "\\updater_Orvantis.exe").c_str(), FALSE))
         << "no " << program;
     InstallGame();
     if (c.server == NoServerCase::Unreachable)

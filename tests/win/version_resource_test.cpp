@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "test_folder.h"
+#include "test_files.h"
 #include "version_info.h"
 
 namespace {
@@ -42,9 +42,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ReadCurrent, FindsGameByBareNameInInstallationFolder)
 {
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
     ASSERT_TRUE(CopyFileA((ProgramFolder() + "game_1_5_0_0.exe").c_str(),
-                          (folder.Path() + "\\harun_tesli.exe").c_str(), FALSE));
+                          (PathOf(folder) + "\\harun_tesli.exe").c_str(), FALSE));
     CVersionInfo info;
     EXPECT_EQ(info.m_strExeName, "harun_tesli.exe");
     EXPECT_EQ(info.ReadCurrent(), 1005);

@@ -1,61 +1,25 @@
-#include "test_folder.h"
+#include "test_files.h"
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 
-namespace {
-
-void RemoveTree(const std::string& path)
+std::string PathOf(const CTemporaryWorkingFolder& folder)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = entry.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string child = path + "\\" + name;
-            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
-    }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(path.c_str());
+    EXPECT_TRUE(folder.IsReady()) << "no working folder of its own";
+    const std::wstring& path = folder.Path();
+    int size = WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, path.data(), static_cast<int>(path.size()), ansi.data(), size, nullptr, nullptr);
+    return ansi;
 }
 
-} // namespace
-
-TestFolder::TestFolder()
+std::vector<std::string> EntriesOf(const CTemporaryWorkingFolder& folder)
 {
-    char buffer[MAX_PATH];
-    GetCurrentDirectoryA(sizeof buffer, buffer);
-    m_previous = buffer;
-    GetTempPathA(sizeof buffer, buffer);
-    static unsigned counter = 0;
-    for (;;) {
-        m_path = std::string(buffer) + "updater_test_" + std::to_string(GetCurrentProcessId()) +
-                 "_" + std::to_string(++counter);
-        if (CreateDirectoryA(m_path.c_str(), nullptr))
-            break;
-    }
-    SetCurrentDirectoryA(m_path.c_str());
-}
-
-TestFolder::~TestFolder()
-{
-    SetCurrentDirectoryA(m_previous.c_str());
-    RemoveTree(m_path);
-}
-
-std::vector<std::string> TestFolder::Entries() const
-{
-    return FolderEntries(m_path);
+    return FolderEntries(PathOf(folder));
 }
 
 std::vector<std::string> FolderEntries(const std::string& path)

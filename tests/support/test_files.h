@@ -1,28 +1,20 @@
-// A fresh, empty working folder for one test, removed afterwards.
+// The files of the Windows tests: the working folder of each test, files read
+// and written whole, and the folders of the programs under test.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-class TestFolder {
-public:
-    // Creates the folder and makes it the working folder.
-    TestFolder();
-    // Restores the previous working folder and removes this one.
-    ~TestFolder();
-    TestFolder(const TestFolder&) = delete;
-    TestFolder& operator=(const TestFolder&) = delete;
+#include "temporary_folder.h"
 
-    const std::string& Path() const { return m_path; }
-    // The names of the files and folders in it.
-    std::vector<std::string> Entries() const;
+// The start of the name of each test's working folder.
+inline constexpr wchar_t kTestFolderPrefix[] = L"updater_test_";
 
-private:
-    std::string m_previous;
-    std::string m_path;
-};
-
+// A test's working folder's path as the tests' A functions take it, and the
+// names of what is in it; a failure of the test when it was not made.
+std::string PathOf(const CTemporaryWorkingFolder& folder);
+std::vector<std::string> EntriesOf(const CTemporaryWorkingFolder& folder);
 // The names of the files and folders in a folder.
 std::vector<std::string> FolderEntries(const std::string& path);
 std::optional<std::string> ReadWholeFile(const std::string& path);
