@@ -1,5 +1,8 @@
 #include "package_rules.h"
 
+#include "length_framing.h"
+#include "resume.h"
+
 #include <optional>
 
 #include "pe_layout.h"
@@ -22,6 +25,28 @@ bool ArrivedWhole(const PackageDownload& download)
         return download.received > 0;
     default:
         return false;
+    }
+}
+
+// Whether players whose connection drops during the download can go on from
+// where it stopped: only with a strong validator and byte ranges. A package
+// without one length has warnings of its own.
+void CheckResumable(const TransferInfo& fetch, Warnings& warnings)
+{
+    if (!FramedByOneLength(fetch.contentLengthHeaders, fetch.transferEncoding))
+        return;
+    if (!ResumeValidator(fetch)) {
+        AddWarning(warnings, Severity::Notice, kPackageFile,
+            "the answer gives no strong validator (an ETag not marked W/, or without any ETag a Last-Modified at "
+            "least a second before its Date), so a player whose connection drops during the download starts "
+            "again from the first byte",
+            "serve update.exe as a static file with its ETag; make any CDN or proxy in between pass ETag and "
+            "Accept-Ranges on");
+    } else if (!AcceptsByteRanges(fetch.acceptRanges)) {
+        AddWarning(warnings, Severity::Notice, kPackageFile,
+            "the answer does not say Accept-Ranges: bytes, so a player whose connection drops during the download "
+            "may have to start again from the first byte",
+            "serve update.exe as a static file, with byte ranges on (every static file server has them)");
     }
 }
 
@@ -66,10 +91,22 @@ void CheckPackage(const PackageFacts& facts, Warnings& warnings)
                 "check refuses it, but only once it has all arrived",
                 "serve update.exe with Content-Length: a static file, without chunked encoding");
         }
+        CheckResumable(fetch, warnings);
         break;
     }
     case DownloadOutcome::TransferFailed:
     case DownloadOutcome::NotPlainAnswer: // named above
+    case DownloadOutcome::Stopped:        // the checker's transfers have no wait hook that could stop them
+        break;
+    case DownloadOutcome::ResumeRefused:
+        AddWarning(warnings, Severity::Problem, kPackageFile,
+            "the download broke off after " + FormatBytes(facts.download.received) +
+                ", and the server answered the request for the rest (Range, If-Range) " +
+                (facts.download.lastRange.status ? "with HTTP " + std::to_string(facts.download.lastRange.status)
+                                                 : std::string("without an answer")) +
+                ", not with exactly that rest nor the whole file: Update fails for players whose connection drops",
+            "serve update.exe as a static file: a range request must get 206 with the rest of the same file, or "
+            "200 with the whole file");
         break;
     case DownloadOutcome::NotLengthFramed:
         // Only the checker's second, unsigned download of a signed build's

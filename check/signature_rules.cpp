@@ -89,6 +89,10 @@ std::string SignatureVerdict(const PackageDownload& signed_)
         return notChecked + package + " is empty";
     case DownloadOutcome::SizeMismatch:
         return notChecked + package + " was cut short";
+    case DownloadOutcome::ResumeRefused:
+        return notChecked + "the download of " + package + " broke off and could not go on";
+    case DownloadOutcome::Stopped:
+        return notChecked + "the download of " + package + " was stopped";
     }
     return notChecked + package + " was not downloaded";
 }

@@ -125,6 +125,11 @@ bool CheckTransfer(const char* file, const TransferInfo& fetch, const char* cons
                 "last request went to " + finalUrl + "; " + consequence,
             kSlowHeadFix);
         break;
+    case TransferError::Stopped:
+        // The checker's transfers have no wait hook that could stop them.
+        AddWarning(warnings, Severity::Problem, file, std::string("the transfer was stopped before its answer came; ") + consequence,
+            "run the checker again");
+        break;
     }
     return false;
 }

@@ -63,15 +63,6 @@ std::optional<DownloadOutcome> WholeAnswerFault(const TransferInfo& info, bool o
     return std::nullopt;
 }
 
-// The validator a dropped download of this answer goes on with; only an
-// answer framed by one length can tell how much of the file is still to come.
-std::optional<std::string> ResumeValidator(const TransferInfo& info)
-{
-    if (!FramedByOneLength(info.contentLengthHeaders, info.transferEncoding))
-        return std::nullopt;
-    return StrongValidator(info.etags, info.lastModified, info.date);
-}
-
 } // namespace
 
 CDownloadJob::CDownloadJob(std::string fileName, std::string baseUrl)

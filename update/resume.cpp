@@ -1,8 +1,11 @@
 #include "resume.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 
 #include "http_answer.h"
+#include "length_framing.h"
 #include "transfer_facts.h"
 
 namespace {
@@ -194,6 +197,34 @@ std::optional<std::string> StrongValidator(const std::vector<std::string>& etags
     if (!modified || !answered || *answered - *modified < 1)
         return std::nullopt;
     return lastModified;
+}
+
+std::optional<std::string> ResumeValidator(const TransferInfo& answer)
+{
+    if (!FramedByOneLength(answer.contentLengthHeaders, answer.transferEncoding))
+        return std::nullopt;
+    return StrongValidator(answer.etags, answer.lastModified, answer.date);
+}
+
+bool AcceptsByteRanges(std::string_view acceptRanges)
+{
+    // A list of range units, such as "bytes" or "none".
+    for (size_t start = 0; start <= acceptRanges.size();) {
+        size_t end = std::min(acceptRanges.find(',', start), acceptRanges.size());
+        std::string_view unit = acceptRanges.substr(start, end - start);
+        while (!unit.empty() && (unit.front() == ' ' || unit.front() == '\t'))
+            unit.remove_prefix(1);
+        while (!unit.empty() && (unit.back() == ' ' || unit.back() == '\t'))
+            unit.remove_suffix(1);
+        constexpr std::string_view kBytes = "bytes";
+        bool bytes = unit.size() == kBytes.size();
+        for (size_t i = 0; bytes && i < unit.size(); ++i)
+            bytes = std::tolower(static_cast<unsigned char>(unit[i])) == kBytes[i];
+        if (bytes)
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 std::string ResumeHeaders(uint64_t offset, const std::string& validator)

@@ -30,6 +30,13 @@ std::optional<int64_t> ParseHttpDate(std::string_view text);
 std::optional<std::string> StrongValidator(const std::vector<std::string>& etags, const std::string& lastModified,
                                            const std::string& date);
 
+// The validator a dropped download of this answer goes on with: only an
+// answer framed by one length tells how much of the file is still to come.
+std::optional<std::string> ResumeValidator(const TransferInfo& answer);
+
+// True when an Accept-Ranges value names byte ranges.
+bool AcceptsByteRanges(std::string_view acceptRanges);
+
 // The headers of the request for the bytes from offset on.
 std::string ResumeHeaders(uint64_t offset, const std::string& validator);
 

@@ -5,6 +5,15 @@
 
 namespace {
 
+// The package's answer of a static server, changed.
+template <class Change>
+TransferInfo Served(Change change)
+{
+    TransferInfo fetch = Fetch(9000);
+    change(fetch);
+    return fetch;
+}
+
 TEST(CheckPackageRules, GiveExactlyTheExpectedWarning)
 {
     constexpr Severity kProblem = Severity::Problem, kNotice = Severity::Notice;
@@ -26,6 +35,24 @@ TEST(CheckPackageRules, GiveExactlyTheExpectedWarning)
         {Package(DO::Installed, ProgramHead(0, 0), 9000), kNotice, "no Authenticode signature"},
         // A package that arrived whole is examined, whatever the signature says.
         {Package(DO::SignatureInvalid, "M", 9000), kProblem, "not a Windows executable"},
+        // Whether a player whose connection drops can go on.
+        {Package(DO::Installed, kSignedProgram, 9000, Served([](TransferInfo& f) { f.etags = {"W/\"1\""}; })),
+         kNotice, "no strong validator (an ETag not marked W/"},
+        {Package(DO::Installed, kSignedProgram, 9000, Served([](TransferInfo& f) { f.etags.clear(); })), kNotice,
+         "starts again from the first byte"},
+        {Package(DO::Installed, kSignedProgram, 9000, Served([](TransferInfo& f) {
+             f.etags.clear();
+             f.lastModified = "Sun, 06 Nov 1994 08:49:37 GMT";
+             f.date = "Sun, 06 Nov 1994 08:49:39 GMT";
+         })),
+         kNotice, nullptr},
+        {Package(DO::Installed, kSignedProgram, 9000, Served([](TransferInfo& f) { f.acceptRanges = "none"; })),
+         kNotice, "does not say Accept-Ranges: bytes"},
+        {Package(DO::Installed, kSignedProgram, 9000, Served([](TransferInfo& f) { f.acceptRanges = "Bytes"; })),
+         kNotice, nullptr},
+        {Package(DO::ResumeRefused, "", 4000), kProblem,
+         "broke off after 4,000 bytes, and the server answered the request for the rest (Range, If-Range) with "
+         "HTTP 416"},
     });
 }
 
@@ -35,7 +62,7 @@ TEST(CheckPackageRules, FixesSayWhatToRun)
         {{"update.exe",
           [](Warnings& w) {
               CheckPackageLayout(
-                  PackageFacts{PackageDownload{DownloadOutcome::Installed, 100000, Fetch(100000), Fetch()},
+                  PackageFacts{PackageDownload{DownloadOutcome::Installed, 100000, Fetch(100000), Fetch(), 0, {}},
                                kSignedPackage, true},
                   w);
           }},
@@ -127,7 +154,7 @@ TEST(CheckPackageLayout, ACutPackageFails)
     for (const auto& c : cases) {
         Warnings warnings;
         CheckPackageLayout(
-            PackageFacts{PackageDownload{c.outcome, c.received, Fetch(c.received), Fetch()}, c.head, true}, warnings);
+            PackageFacts{PackageDownload{c.outcome, c.received, Fetch(c.received), Fetch(), 0, {}}, c.head, true}, warnings);
         ASSERT_EQ(warnings.size(), c.expected.size()) << c.name << (warnings.empty() ? "" : ": " + warnings[0].cause);
         for (size_t i = 0; i < warnings.size(); ++i) {
             EXPECT_EQ(warnings[i].severity, c.expected[i].first) << c.name;
