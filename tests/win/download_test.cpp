@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
+#include <functional>
+#include <atomic>
 #include <thread>
 
 #include "bytes_equal.h"
@@ -134,6 +137,159 @@ TEST_F(DownloadJobTest, PackageHeldElsewhereIsReplacedOnlyOnceLetGo)
     }
 }
 
+// A dropped download goes on with the rest, asked for by the first answer's
+// strong validator; nothing but exactly that rest, or a whole new file, is
+// ever taken. Each row answers the package's requests in turn: the first is
+// the plain GET of every transfer, each later one must ask for the rest.
+struct ResumeCase {
+    const char* name;
+    // The answer to request number index (0: the first) for the package
+    // whose whole file is body; empty to end the connection unanswered.
+    std::function<std::string(size_t index, const std::string& body)> answer;
+    DownloadOutcome outcome;
+    size_t requests;
+    const char* ifRange = "\"v1\""; // what each later request carries
+    bool replaced = false;            // the file installed is the replacement
+    bool startsAgain = replaced;      // a 200 starts the file again from its first byte
+};
+
+const char kModified[] = "Sun, 06 Nov 1994 08:49:37 GMT";
+
+std::string Head(int status, const std::string& headers, size_t length)
+{
+    return "HTTP/1.1 " + std::to_string(status) + " X\r\n" + headers + "Content-Length: " + std::to_string(length) +
+           "\r\nConnection: close\r\n\r\n";
+}
+// The whole file with these headers, cut after its first part (0 to 1).
+std::string Whole(const std::string& body, const std::string& headers, double part = 1)
+{
+    return Head(200, headers, body.size()) + body.substr(0, static_cast<size_t>(body.size() * part));
+}
+// The bytes from from on, as a 206 with these headers, cut at part of the file.
+std::string Rest(const std::string& body, size_t from, const std::string& headers, double part = 1,
+                 std::string range = "")
+{
+    if (range.empty())
+        range = "bytes " + std::to_string(from) + "-" + std::to_string(body.size() - 1) + "/" +
+                std::to_string(body.size());
+    const size_t end = static_cast<size_t>(body.size() * part);
+    return Head(206, headers + "Content-Range: " + range + "\r\n", body.size() - from) +
+           body.substr(from, end > from ? end - from : 0);
+}
+const std::string kStrong = "ETag: \"v1\"\r\nAccept-Ranges: bytes\r\n";
+constexpr size_t kAt40 = 120000 * 4 / 10;
+
+const ResumeCase kResumeCases[] = {
+    {"strong ETag, the rest", [](size_t i, const std::string& b) {
+         return i == 0 ? Whole(b, kStrong, 0.4) : Rest(b, kAt40, kStrong);
+     }, DownloadOutcome::Installed, 2},
+    {"dropped three times", [](size_t i, const std::string& b) {
+         const double parts[] = {0.4, 0.6, 0.8, 1};
+         return i == 0 ? Whole(b, kStrong, 0.4) : Rest(b, static_cast<size_t>(b.size() * parts[i - 1]), kStrong, parts[i]);
+     }, DownloadOutcome::Installed, 4},
+    {"strong Last-Modified, no ETag", [](size_t i, const std::string& b) {
+         const std::string headers = std::string("Last-Modified: ") + kModified + "\r\nDate: Sun, 06 Nov 1994 08:49:38 GMT\r\n";
+         return i == 0 ? Whole(b, headers, 0.4) : Rest(b, kAt40, headers);
+     }, DownloadOutcome::Installed, 2, kModified},
+    {"the server ignores ranges: the whole file again", [](size_t i, const std::string& b) {
+         return Whole(b, kStrong, i == 0 ? 0.4 : 1);
+     }, DownloadOutcome::Installed, 2, "\"v1\"", false, true},
+    {"replaced before the resume: the new file whole", [](size_t i, const std::string& b) {
+         return i == 0 ? Whole(b, kStrong, 0.4) : Whole(b + "new", "ETag: \"v2\"\r\n");
+     }, DownloadOutcome::Installed, 2, "\"v1\"", true},
+    {"replaced, and the new file dropped too", [](size_t i, const std::string& b) {
+         const std::string replacement = b + "new";
+         return i == 0 ? Whole(b, kStrong, 0.4)
+                       : i == 1 ? Whole(replacement, "ETag: \"v2\"\r\n", 0.5)
+                                : Rest(replacement, replacement.size() / 2, "ETag: \"v2\"\r\n");
+     }, DownloadOutcome::Installed, 3, nullptr, true},
+    {"weak ETag: no resume", [](size_t, const std::string& b) { return Whole(b, "ETag: W/\"v1\"\r\n", 0.4); },
+     DownloadOutcome::SizeMismatch, 1},
+    {"no validator: no resume", [](size_t, const std::string& b) { return Whole(b, "", 0.4); },
+     DownloadOutcome::SizeMismatch, 1},
+    {"Last-Modified within the second of its Date: no resume", [](size_t, const std::string& b) {
+         return Whole(b, std::string("Last-Modified: ") + kModified + "\r\nDate: " + kModified + "\r\n", 0.4);
+     }, DownloadOutcome::SizeMismatch, 1},
+    {"416", [](size_t i, const std::string& b) {
+         return i == 0 ? Whole(b, kStrong, 0.4)
+                       : Head(416, "Content-Range: bytes */" + std::to_string(b.size()) + "\r\n", 0);
+     }, DownloadOutcome::ResumeRefused, 2},
+    {"a range from elsewhere", [](size_t i, const std::string& b) {
+         return i == 0 ? Whole(b, kStrong, 0.4) : Rest(b, kAt40 - 100, kStrong);
+     }, DownloadOutcome::ResumeRefused, 2},
+    {"another total length", [](size_t i, const std::string& b) {
+         return i == 0 ? Whole(b, kStrong, 0.4)
+                       : Rest(b, kAt40, kStrong, 1, "bytes " + std::to_string(kAt40) + "-" +
+                                                       std::to_string(b.size() - 1) + "/" + std::to_string(b.size() + 1));
+     }, DownloadOutcome::ResumeRefused, 2},
+    {"another ETag on the rest", [](size_t i, const std::string& b) {
+         return i == 0 ? Whole(b, kStrong, 0.4) : Rest(b, kAt40, "ETag: \"v2\"\r\n");
+     }, DownloadOutcome::ResumeRefused, 2},
+    {"multipart", [](size_t i, const std::string& b) {
+         return i == 0 ? Whole(b, kStrong, 0.4)
+                       : Head(206, "Content-Type: multipart/byteranges; boundary=x\r\n", 10) + "--x\r\n\r\n--x--";
+     }, DownloadOutcome::ResumeRefused, 2},
+    {"unanswered resume", [](size_t i, const std::string& b) { return i == 0 ? Whole(b, kStrong, 0.4) : ""; },
+     DownloadOutcome::Incomplete, 2},
+    // Five resumes at most, each after new bytes; then it fails as before.
+    {"dropped every 4 KiB", [](size_t i, const std::string& b) {
+         return i == 0 ? Head(200, kStrong, b.size()) + b.substr(0, 4096)
+                       : Rest(b, i * 4096, kStrong, ((i + 1) * 4096 + 0.5) / b.size());
+     }, DownloadOutcome::SizeMismatch, 6},
+    {"a rest that brings nothing", [](size_t i, const std::string& b) {
+         return i == 0 ? Whole(b, kStrong, 0.4) : Rest(b, kAt40, kStrong, 0.4);
+     }, DownloadOutcome::SizeMismatch, 2},
+};
+
+TEST_F(DownloadJobTest, ADroppedDownloadGoesOnWithExactlyTheRest)
+{
+    const std::string package = PackageBytes(120000, 21);
+    for (const ResumeCase& c : kResumeCases) {
+        SCOPED_TRACE(c.name);
+        WriteWholeFile("update.exe", kOldPackage);
+        ScriptServer resumable;
+        ASSERT_TRUE(resumable.Listening());
+        auto served = std::make_shared<std::atomic<size_t>>(0);
+        resumable.On(kPackagePath, [&c, &package, served](ScriptConnection& connection, const HttpRequest&) {
+            const std::string answer = c.answer((*served)++, package);
+            if (!answer.empty())
+                connection.Send(answer);
+        });
+        std::vector<uint64_t> progress;
+        CDownloadJob job("update.exe", resumable.BaseUrl(), "");
+        job.m_onProgress = [&progress](std::string_view, uint64_t received, std::optional<uint64_t>) {
+            progress.push_back(received);
+        };
+        PackageDownload download = job.Run();
+        EXPECT_EQ(download.outcome, c.outcome);
+        const std::vector<HttpRequest> requests = resumable.Requests();
+        ASSERT_EQ(requests.size(), c.requests);
+        // The first request is the plain GET of every transfer; each later
+        // one asks for the bytes after those in the file.
+        EXPECT_EQ(requests[0].head, "GET " + kPackagePath + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                        std::to_string(resumable.Port()) + "\r\nUser-Agent: update_harun_tesly\r\n");
+        for (size_t i = 1; i < requests.size(); ++i) {
+            EXPECT_NE(requests[i].head.find("\r\nRange: bytes="), std::string::npos) << requests[i].head;
+            if (c.ifRange) {
+                EXPECT_NE(requests[i].head.find(std::string("\r\nIf-Range: ") + c.ifRange + "\r\n"), std::string::npos)
+                    << requests[i].head;
+            }
+        }
+        EXPECT_EQ(download.resumes, static_cast<int>(c.requests) - 1);
+        if (c.outcome == DownloadOutcome::Installed) {
+            EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), c.replaced ? package + "new" : package));
+            EXPECT_EQ(EntriesOf(folder), std::vector<std::string>{"update.exe"});
+        } else {
+            ExpectOldPackageKept();
+        }
+        // The progress counts the whole file: on after a resume, from 0 after a new start.
+        for (size_t i = 1; i < progress.size(); ++i) {
+            EXPECT_TRUE(progress[i] > progress[i - 1] || c.startsAgain)
+                << progress[i - 1] << " then " << progress[i];
+        }
+    }
+}
+
 // Signed packages. The keys and the signatures of test_package.exe are made
 // with openssl when the tests are built, as a publisher makes them.
 std::string CryptoFile(const std::string& name)
@@ -235,6 +391,41 @@ TEST_F(DownloadJobTest, SignedPackagesInstallOnlyWhenTheirSignatureVerifies)
 
 // Header values past any fixed buffer, on the package and on the signature:
 // each is read whole and judged, never taken for an absent header.
+// A signed build checks the signature over the whole file, however many
+// requests brought it: a server that splices another file's bytes into the
+// rest under the same ETag fails it, the safe end.
+TEST_F(DownloadJobTest, ASignedDownloadThatWentOnIsVerifiedWhole)
+{
+    const std::string package = SignedPackage();
+    std::string spliced = package;
+    spliced[spliced.size() - 100] ^= 0x01;
+    const struct {
+        const char* name;
+        const std::string* rest; // the file the answer to the resumed request is cut from
+        DownloadOutcome outcome;
+    } cases[] = {
+        {"the rest of the same file", &package, DownloadOutcome::Installed},
+        {"the rest of another file under the same ETag", &spliced, DownloadOutcome::SignatureInvalid},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteWholeFile("update.exe", kOldPackage);
+        auto served = std::make_shared<std::atomic<size_t>>(0);
+        const size_t at = package.size() * 4 / 10;
+        server.On(kPackagePath, [&, served](ScriptConnection& connection, const HttpRequest&) {
+            connection.Send((*served)++ == 0 ? Whole(package, kStrong, 0.4) : Rest(*c.rest, at, kStrong));
+        });
+        server.OnFile(kPackagePath + ".sig", CryptoFile("test_package.rsa2048.sig"));
+        PackageDownload download = CDownloadJob("update.exe", server.BaseUrl(), CryptoFile("rsa2048.pub.pem")).Run();
+        EXPECT_EQ(download.outcome, c.outcome);
+        EXPECT_EQ(download.resumes, 1);
+        if (c.outcome == DownloadOutcome::Installed)
+            EXPECT_TRUE(SameBytes(ReadWholeFile("update.exe"), package));
+        else
+            ExpectOldPackageKept();
+    }
+}
+
 TEST_F(DownloadJobTest, LongHeaderValuesAreReadWhole)
 {
     const std::string package = SignedPackage();
