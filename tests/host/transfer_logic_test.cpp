@@ -218,7 +218,7 @@ TEST(ChaosCases, DrawEveryMisbehaviourForEveryFile)
 {
     bool met[3][kMisbehaviourCount] = {};
     bool differs = false;
-    for (uint64_t index = 0; index < 200; ++index) {
+    for (uint64_t index = 0; index < 400; ++index) {
         ChaosCase c = DrawCase(7, index);
         met[0][static_cast<int>(c.version)] = met[1][static_cast<int>(c.news)] =
             met[2][static_cast<int>(c.package)] = true;

@@ -19,7 +19,8 @@ std::string MisbehaviourName(Misbehaviour misbehaviour)
         "clean", "trickled", "redirected", "kept_alive_dropped", "chunked", "not_found", "server_error",
         "closed_before_head", "bare_body", "stalled_head", "dripping_head", "redirect_loop", "cut_with_length",
         "cut_without_length", "chunked_cut", "padded_length_cut", "long_encoding_list", "partial_content",
-        "two_lengths", "pipelined",
+        "two_lengths", "pipelined", "dropped_resumed", "dropped_whole", "dropped_416", "dropped_elsewhere",
+        "dropped_other_total", "dropped_other_tag", "dropped_multipart", "dropped_weak",
     };
     return kNames[static_cast<int>(misbehaviour)];
 }
@@ -54,6 +55,9 @@ Expected ForNews(Misbehaviour version, Misbehaviour news)
 
 Expected ForPackage(Misbehaviour misbehaviour)
 {
+    // A dropped download goes on only with exactly the rest, or a whole file.
+    if (misbehaviour == Misbehaviour::DroppedResumed || misbehaviour == Misbehaviour::DroppedWhole)
+        return Expected::File;
     Expected expected = ForVersionOrNews(misbehaviour);
     return expected == Expected::File && misbehaviour != Misbehaviour::Chunked ? Expected::File : Expected::Fallback;
 }

@@ -26,8 +26,17 @@ enum class Misbehaviour {
     PartialContent,   // 206 with the first half
     TwoLengths,       // two different Content-Length headers
     Pipelined,        // whole, then at once on the same connection a second answer nobody asked for
+    // Cut at 40% after a strong ETag, and a request for the rest answered:
+    DroppedResumed,   // with exactly the rest
+    DroppedWhole,     // with the whole file again, as a server that ignores ranges
+    Dropped416,       // with 416
+    DroppedElsewhere, // with a range that starts elsewhere
+    DroppedOtherTotal, // with the rest of a file of another length
+    DroppedOtherTag,  // with the rest under another ETag
+    DroppedMultipart, // with a multipart answer
+    DroppedWeak,      // cut at 40% after a weak ETag: no request for the rest is made
 };
-inline constexpr int kMisbehaviourCount = 20;
+inline constexpr int kMisbehaviourCount = 28;
 
 std::string MisbehaviourName(Misbehaviour misbehaviour);
 
