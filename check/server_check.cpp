@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "check_args.h"
+#include "download_progress.h"
 #include "news_rules.h"
 #include "package_rules.h"
 #include "package_signature.h"
@@ -154,7 +155,7 @@ PackageDownload Download(const ServerCheckSettings& settings, const std::string&
         if (now - lastShown < kProgressIntervalMs && !(total && received == *total))
             return;
         lastShown = now;
-        out.Progress(L"  update.exe  " + FromAnsi(FormatProgress(received, total)));
+        out.Progress(L"  update.exe  " + FromAnsi(FormatDownloadProgress(received, total)));
     };
     PackageDownload download = job.Run();
     out.EndProgress();

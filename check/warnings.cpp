@@ -251,16 +251,6 @@ std::string FormatBytes(uint64_t bytes)
     return WithSeparators(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
-std::string FormatProgress(uint64_t received, std::optional<uint64_t> total)
-{
-    if (!total || *total == 0)
-        return FormatBytes(received);
-    auto percent = static_cast<unsigned>(std::min(100.0, 100.0 * static_cast<double>(received) /
-                                                            static_cast<double>(*total)));
-    return WithSeparators(received) + " of " + FormatBytes(*total) + " (" + std::to_string(percent) + "%)";
-}
-
-
 std::string FormatSeconds(std::chrono::milliseconds time)
 {
     const double seconds = std::chrono::duration<double>(time).count();

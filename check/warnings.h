@@ -61,7 +61,5 @@ std::string HexByte(unsigned char value);
 std::string WithSeparators(uint64_t value);
 // "1,234,567 bytes"
 std::string FormatBytes(uint64_t bytes);
-// "1,234 of 5,000 bytes (24%)", or "1,234 bytes" when the total is unknown.
-std::string FormatProgress(uint64_t received, std::optional<uint64_t> total);
 // "3 s", "0.25 s"
 std::string FormatSeconds(std::chrono::milliseconds time);
