@@ -36,7 +36,7 @@ release_programs() {
   programs=$build
   if [ "$("$root/scripts/i686_mode")" != native ]; then
     programs=$build/x86_64-stand-in
-    echo "$tool: this kernel runs no 32-bit code (scripts/i686_mode): the x86_64 build of the same programs" \
+    echo "$tool: no 32-bit code runs natively here (scripts/i686_mode): the x86_64 build of the same programs" \
          "stands in for the i686 release programs, in $programs" >&2
     (cd "$root" && cmake --preset win64 -B "$programs" -DUPDATER_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=MinSizeRel \
        -DUPDATER_BASE_URL="$(cache_value "$build" UPDATER_BASE_URL)" \
