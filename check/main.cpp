@@ -71,6 +71,25 @@ void PrintWarnings(CConsoleOutput& out, const Warnings& warnings, const std::str
     }
 }
 
+// What the check left out: the files it did not fetch, and each comparison
+// it could not make for want of the publisher's own files. Only a check that
+// makes all of them may say that players are served as intended: without
+// --new-game a version.dat far above the package's game looks good.
+std::string Unchecked(const CheckOptions& options, const ServerCheckSettings& settings)
+{
+    std::vector<std::string> comparisons;
+    if (!options.game)
+        comparisons.push_back("version.dat with the game players have (--game)");
+    if (!options.newGame)
+        comparisons.push_back("version.dat with the game update.exe installs (--new-game)");
+    if (options.package && !options.packageCopy)
+        comparisons.push_back("update.exe as served with your copy (--package)");
+    std::string text = UncheckedFiles(settings);
+    for (size_t i = 0; i < comparisons.size(); ++i)
+        text += (i ? ", " : text.empty() ? "not compared: " : "; not compared: ") + comparisons[i];
+    return text;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -119,6 +138,6 @@ int wmain(int argc, wchar_t** argv)
     }
 
     Warnings warnings = CheckServer(settings, out);
-    PrintWarnings(out, warnings, UncheckedFiles(settings));
+    PrintWarnings(out, warnings, Unchecked(options, settings));
     return ExitStatus(warnings);
 }

@@ -134,6 +134,11 @@ int ParseFileVersion(std::string_view fileVersion)
     return ToVersionValue(major, minor);
 }
 
+std::string FormatVersionFile(int version)
+{
+    return "version=" + std::to_string(version / 1000) + "," + std::to_string(version % 1000) + ";";
+}
+
 std::string FormatLatestLine(int version)
 {
     return FormatLine(kLatestLabel, version);

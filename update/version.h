@@ -25,6 +25,10 @@ VersionFields ParseVersionFileFields(std::string_view body);
 // first two comma-separated fields. Only the first 255 characters count.
 int ParseFileVersion(std::string_view fileVersion);
 
+// The plain version file body that announces a positive version, such as
+// "version=1,5;" for 1005: its minor always under 1000.
+std::string FormatVersionFile(int version);
+
 // "最新バージョン  1.05" and "現在のバージョン  1.04".
 std::string FormatLatestLine(int version);
 std::string FormatCurrentLine(int version);

@@ -45,6 +45,23 @@ TEST(VersionFile, ReadsAsTheCTokenizerAndAtoiDo)
     }
 }
 
+// What a release writes into version.dat from its new game's version: the
+// plain form, read back as that version.
+TEST(VersionFile, WrittenInThePlainForm)
+{
+    const struct {
+        int value;
+        std::string body;
+    } cases[] = {
+        {1005, "version=1,5;"}, {1010, "version=1,10;"}, {1100, "version=1,100;"}, {2000, "version=2,0;"},
+        {999, "version=0,999;"}, {1, "version=0,1;"}, {INT_MAX, "version=2147483,647;"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatVersionFile(c.value), c.body) << c.value;
+        EXPECT_EQ(ParseVersionFile(FormatVersionFile(c.value)), c.value) << c.value;
+    }
+}
+
 TEST(FileVersion, FirstTwoFieldsOfTheFirst255Characters)
 {
     const struct {
