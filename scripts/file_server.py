@@ -2,16 +2,23 @@
 """Local update server of scripts/run and bench/run.
 
 Serves the files under one folder at their paths (ROOT/a/b at /a/b), GET and
-HEAD only, on 127.0.0.1 only; anything else gets 404. Bodies go out with
-sendfile, so that a benchmark measures the client, not this server. Each
-request is logged as "METHOD PATH STATUS" for the caller to check; a body cut
-short is logged as "200 aborted". The server ends by itself after --lifetime
+HEAD only, on 127.0.0.1 only; anything else gets 404. It answers as a static
+web server does: a strong ETag made of the modification time and the size in
+hex (as nginx makes it), Last-Modified, Accept-Ranges: bytes, and one byte
+range (206 with Content-Range; 416 when it lies beyond the file), under
+If-Range only when the validator given is the file's own; several ranges, or
+a Range it cannot read, get the whole file. Bodies go out with sendfile, so
+that a benchmark measures the client, not this server. Each request is logged
+as "METHOD PATH STATUS" for the caller to check; a body cut short is logged
+as "200 aborted" (or "206 aborted"). The server ends by itself after --lifetime
 seconds, so that a caller killed without cleaning up leaves nothing behind.
 """
 import argparse
+import email.utils
 import http
 import http.server
 import os
+import re
 import signal
 import sys
 import urllib.parse
@@ -19,6 +26,24 @@ import urllib.parse
 # Seconds a connection may stay silent, while reading a request or while
 # the client takes a body.
 CONNECTION_TIMEOUT = 30
+SINGLE_RANGE = re.compile(r"bytes=(\d*)-(\d*)")
+
+
+def byte_range(header, size):
+    """The (first, last) bytes a Range header asks of a file of size bytes;
+    None for the whole file (no range, one it cannot read, several); "unsatisfiable"
+    for one that lies beyond the file."""
+    match = SINGLE_RANGE.fullmatch(header.replace(" ", "")) if header else None
+    if not match or match.group(1) == match.group(2) == "":
+        return None
+    first, last = match.groups()
+    if first == "":
+        suffix = int(last)
+        return (max(size - suffix, 0), size - 1) if suffix and size else "unsatisfiable"
+    first, last = int(first), int(last) if last else None
+    if last is not None and last < first:
+        return None
+    return (first, size - 1 if last is None else min(last, size - 1)) if first < size else "unsatisfiable"
 
 
 def main():
@@ -59,17 +84,38 @@ def main():
             if file is None:
                 self.send_error(http.HTTPStatus.NOT_FOUND)
                 return
-            status = "200"
             with open(file, "rb") as body:
-                self.send_response(http.HTTPStatus.OK)
+                facts = os.fstat(body.fileno())
+                size = facts.st_size
+                etag = f'"{int(facts.st_mtime):x}-{size:x}"'
+                modified = email.utils.formatdate(int(facts.st_mtime), usegmt=True)
+                wanted = byte_range(self.headers.get("Range"), size)
+                # A range of another version of the file would splice two.
+                if_range = self.headers.get("If-Range")
+                if if_range is not None and if_range.strip() not in (etag, modified):
+                    wanted = None
+                if wanted == "unsatisfiable":
+                    self.send_response(http.HTTPStatus.REQUESTED_RANGE_NOT_SATISFIABLE)
+                    self.send_header("Content-Range", f"bytes */{size}")
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                first, last = wanted or (0, size - 1)
+                status = "206" if wanted else "200"
+                self.send_response(http.HTTPStatus.PARTIAL_CONTENT if wanted else http.HTTPStatus.OK)
                 self.send_header("Content-Type", "application/octet-stream")
-                self.send_header("Content-Length", str(os.fstat(body.fileno()).st_size))
+                self.send_header("Content-Length", str(last - first + 1))
+                if wanted:
+                    self.send_header("Content-Range", f"bytes {first}-{last}/{size}")
+                self.send_header("ETag", etag)
+                self.send_header("Last-Modified", modified)
+                self.send_header("Accept-Ranges", "bytes")
                 self.end_headers()
-                if with_body:
+                if with_body and last >= first:
                     try:
-                        self.connection.sendfile(body)
+                        self.connection.sendfile(body, first, last - first + 1)
                     except OSError:
-                        status = "200 aborted"
+                        status += " aborted"
             self._log(status)
 
         def do_GET(self):
@@ -80,7 +126,7 @@ def main():
 
         def log_request(self, code="-", size="-"):
             # Answers with a body are logged once the body is out (_answer).
-            if code != http.HTTPStatus.OK:
+            if code not in (http.HTTPStatus.OK, http.HTTPStatus.PARTIAL_CONTENT):
                 self._log(int(code))
 
         def log_message(self, format, *log_args):

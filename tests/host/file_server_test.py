@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
-"""The file server of scripts/run and bench/run: what it serves and refuses, the
-log bench/run counts requests in, and that it ends by itself.
+"""The file server of scripts/run and bench/run: what it serves and refuses, its
+validators and byte ranges, the log bench/run counts requests in, and that it
+ends by itself.
 Usage: file_server_test.py PATH/TO/file_server.py"""
+import email.utils
 import http.client
+import os
 import pathlib
 import re
 import signal
@@ -57,6 +60,68 @@ class FileServerTest(unittest.TestCase):
         while len(self.log.read_text().splitlines()) < len(cases) and time.monotonic() < deadline:
             time.sleep(0.05)
         self.assertCountEqual(self.log.read_text().splitlines(), [f"GET {path} {status}" for path, status in cases])
+
+    def test_answers_ranges_as_a_static_server(self):
+        package = bytes(range(256)) * 4
+        (self.root / "update" / "update.exe").write_bytes(package[:1000])
+        package = package[:1000]
+        facts = os.stat(self.root / "update" / "update.exe")
+        etag = f'"{int(facts.st_mtime):x}-{1000:x}"'
+        modified = email.utils.formatdate(int(facts.st_mtime), usegmt=True)
+        other_date = email.utils.formatdate(int(facts.st_mtime) - 60, usegmt=True)
+        _, port = self.start()
+        whole = (200, 0, 1000)
+        # Range, If-Range, then the status and the part of the file expected.
+        cases = [
+            (None, None, whole),
+            ("bytes=100-", None, (206, 100, 1000)),
+            ("bytes=100-199", None, (206, 100, 200)),
+            ("bytes=-50", None, (206, 950, 1000)),
+            ("bytes=-5000", None, (206, 0, 1000)),
+            ("bytes=900-5000", None, (206, 900, 1000)),
+            ("bytes=999-999", None, (206, 999, 1000)),
+            ("bytes=1000-", None, (416, 0, 0)),
+            ("bytes=-0", None, (416, 0, 0)),
+            # Several ranges, and ranges it cannot read, get the whole file.
+            ("bytes=0-10,20-30", None, whole),
+            ("bytes=abc", None, whole),
+            ("bytes=200-100", None, whole),
+            ("items=0-10", None, whole),
+            ("bytes=-", None, whole),
+            # A range only of the very file the client holds a part of.
+            ("bytes=100-", etag, (206, 100, 1000)),
+            ("bytes=100-", modified, (206, 100, 1000)),
+            ("bytes=100-", '"0-3e8"', whole),
+            ("bytes=100-", "W/" + etag, whole),
+            ("bytes=100-", other_date, whole),
+        ]
+        for range_header, if_range, (status, first, end) in cases:
+            for method in ("GET", "HEAD"):
+                with self.subTest(method=method, range=range_header, if_range=if_range):
+                    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+                    self.addCleanup(connection.close)
+                    headers = {key: value for key, value in (("Range", range_header), ("If-Range", if_range))
+                               if value is not None}
+                    connection.request(method, "/update/update.exe", headers=headers)
+                    response = connection.getresponse()
+                    body = response.read()
+                    self.assertEqual(response.status, status)
+                    if status == 416:
+                        self.assertEqual(response.getheader("Content-Range"), "bytes */1000")
+                        self.assertEqual(body, b"")
+                        continue
+                    self.assertEqual(body, package[first:end] if method == "GET" else b"")
+                    self.assertEqual(response.getheader("Content-Length"), str(end - first))
+                    self.assertEqual(response.getheader("Content-Range"),
+                                     f"bytes {first}-{end - 1}/1000" if status == 206 else None)
+                    self.assertEqual((response.getheader("ETag"), response.getheader("Last-Modified"),
+                                      response.getheader("Accept-Ranges")), (etag, modified, "bytes"))
+        deadline = time.monotonic() + 5
+        expected = [f"{method} /update/update.exe {status}" for _, _, (status, _, _) in cases
+                    for method in ("GET", "HEAD")]
+        while len(self.log.read_text().splitlines()) < len(expected) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertCountEqual(self.log.read_text().splitlines(), expected)
 
     def test_ends_by_itself_after_its_lifetime(self):
         process, _ = self.start("--lifetime", "1")
