@@ -169,6 +169,9 @@ def end_connection(sock, reader, how):
     # The socket closes only once its reader is closed too.
     reader.close()
     if how == "reset":
+        # A line that drops after its bytes went over it: the client has read
+        # them first, since a reset makes its system discard what it has not.
+        time.sleep(0.3)
         # A zero linger time makes close send RST instead of FIN.
         sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
     sock.close()

@@ -16,7 +16,7 @@
 #include "bytes_equal.h"
 #include "checker_run.h"
 #include "resource.h"
-#include "test_folder.h"
+#include "test_files.h"
 #include "updater_driver.h"
 
 namespace {
@@ -129,7 +129,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(CopyFileA((ProgramFolder() + "game_1_4_0_0.exe").c_str(),
-                              (folder.Path() + "\\harun_tesli.exe").c_str(), FALSE));
+                              (PathOf(folder) + "\\harun_tesli.exe").c_str(), FALSE));
     }
 
     void PublishUpdate(const std::string& package)
@@ -139,17 +139,17 @@ protected:
         ASSERT_TRUE(Publish("version.dat", "version=1,5;"));
     }
 
-    std::optional<std::string> FileInFolder(const char* name) { return ReadWholeFile(folder.Path() + "\\" + name); }
+    std::optional<std::string> FileInFolder(const char* name) { return ReadWholeFile(PathOf(folder) + "\\" + name); }
 
     // The player's whole path with this build: the dialog as the server
     // announces it, Update, the package arrives whole, is started, and the
     // updater closes.
     void PlayerUpdates(const char* build, const std::string& package)
     {
-        ASSERT_TRUE(CopyFileA((ProgramFolder() + build).c_str(), (folder.Path() + "\\updater_Orvantis.exe").c_str(),
+        ASSERT_TRUE(CopyFileA((ProgramFolder() + build).c_str(), (PathOf(folder) + "\\updater_Orvantis.exe").c_str(),
                               FALSE))
             << "no " << build;
-        UpdaterProcess updater(folder.Path() + "\\updater_Orvantis.exe", folder.Path());
+        UpdaterProcess updater(PathOf(folder) + "\\updater_Orvantis.exe", PathOf(folder));
         HWND dialog = updater.WaitForWindow(kCaption);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(ControlText(dialog, IDC_LATEST), L"最新バージョン  1.05");
@@ -174,11 +174,11 @@ protected:
         EXPECT_TRUE(updater.WaitForExit());
         EXPECT_TRUE(WaitUntil([&] { return FileInFolder("package_ran.txt") == "0"; }));
         EXPECT_FALSE(FileInFolder("game_args.txt"));
-        for (const std::string& entry : folder.Entries())
+        for (const std::string& entry : EntriesOf(folder))
             EXPECT_EQ(entry.find(".part"), std::string::npos) << entry << " was left";
     }
 
-    TestFolder folder;
+    CTemporaryWorkingFolder folder{kTestFolderPrefix};
 };
 
 struct ServerCase {
@@ -222,12 +222,12 @@ TEST_P(WebServerTest, PlayerUpdatesFromIt)
 TEST_P(WebServerTest, CheckerPassesIt)
 {
     PublishUpdate(TestPackage());
-    const std::string cwd = folder.Path() + "\\cwd", temp = folder.Path() + "\\tmp";
+    const std::string cwd = PathOf(folder) + "\\cwd", temp = PathOf(folder) + "\\tmp";
     ASSERT_TRUE(CreateDirectoryA(cwd.c_str(), nullptr) && CreateDirectoryA(temp.c_str(), nullptr));
     std::optional<CheckerRun> run =
-        RunChecker("--game \"" + folder.Path() + "\\harun_tesli.exe\" --new-game \"" + ProgramFolder() +
+        RunChecker("--game \"" + PathOf(folder) + "\\harun_tesli.exe\" --new-game \"" + ProgramFolder() +
                        "game_1_5_0_0.exe\" --package \"" + ProgramFolder() + "test_package.exe\" " + GetParam().url,
-                   cwd, temp, folder.Path());
+                   cwd, temp, PathOf(folder));
     ASSERT_TRUE(run);
     EXPECT_EQ(run->exitCode, 0u) << run->errors << run->output;
     EXPECT_NE(run->output.find(L"\nOK: players are served as intended\n"), std::wstring::npos) << run->output;
