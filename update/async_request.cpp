@@ -15,8 +15,6 @@ struct EventCloser {
 using EventHandle = std::unique_ptr<void, EventCloser>;
 
 constexpr DWORD kBufferSize = 1024;
-// How long a wait with a hook waits before it handles the thread's messages.
-constexpr DWORD kPlainWaitMs = 20;
 
 // Who frees a request's events: Close and the handle's closing callback each
 // swap in their mark, and the one that finds the other's frees them.
@@ -102,29 +100,19 @@ CAsyncRequest::Outcome CAsyncRequest::Wait(unsigned before, DWORD waitMs)
     const ULONGLONG deadline = GetTickCount64() + waitMs;
     HANDLE completed = m_events->completed.get();
     while (m_events->completions.load(std::memory_order_acquire) == before) {
-        if (!m_hook) {
-            if (WaitForSingleObject(completed, Left(deadline)) != WAIT_OBJECT_0)
-                return Outcome::TimeUp;
-            continue;
-        }
-        // Most waits of a flowing body end within milliseconds. A plain wait
-        // first keeps the cost of a wait on the message queue (under Wine a
-        // round trip to the window system as well) out of them; the body's
-        // loop handles the messages every few tens of milliseconds anyway.
-        if (WaitForSingleObject(completed, std::min(Left(deadline), kPlainWaitMs)) == WAIT_OBJECT_0)
-            continue;
-        if (Left(deadline) == 0)
-            return Outcome::TimeUp;
-        if (!m_hook->HandleMessages())
-            return Outcome::Stopped;
         // MWMO_INPUTAVAILABLE: input already seen by an earlier peek, but
         // left in the queue, wakes the wait too.
-        const DWORD woke =
-            MsgWaitForMultipleObjectsEx(1, &completed, Left(deadline), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (woke == WAIT_OBJECT_0 + 1 && !m_hook->HandleMessages())
-            return Outcome::Stopped;
-        if (woke != WAIT_OBJECT_0 && woke != WAIT_OBJECT_0 + 1)
-            return Outcome::TimeUp;
+        const DWORD woke = m_hook ? MsgWaitForMultipleObjectsEx(1, &completed, Left(deadline), QS_ALLINPUT,
+                                                                MWMO_INPUTAVAILABLE)
+                                  : WaitForSingleObject(completed, Left(deadline));
+        if (woke == WAIT_OBJECT_0)
+            continue;
+        if (m_hook && woke == WAIT_OBJECT_0 + 1) {
+            if (!m_hook->HandleMessages())
+                return Outcome::Stopped;
+            continue;
+        }
+        return Outcome::TimeUp;
     }
     return m_events->succeeded ? Outcome::Done : Outcome::Failed;
 }
