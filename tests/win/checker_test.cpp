@@ -114,10 +114,7 @@ protected:
         server.OnFile(kVersionPath, "version=1,5;");
         server.OnFile(kNewsPath, "\x82\xa8\x92\x6d\x82\xe7\x82\xb9\r\n\x90\x56\x83\x58\x83\x65\x81\x5b\x83\x57");
         // As a static file server serves it: a player whose connection drops can go on.
-        ScriptConnection::Response package;
-        package.body = PackageProgram();
-        package.extraHeaders = "ETag: \"5e1b-6568\"\r\nAccept-Ranges: bytes\r\n";
-        server.OnResponse(kPackagePath, package);
+        PackageAnswer(200, "ETag: \"5e1b-6568\"\r\nAccept-Ranges: bytes\r\n")(server);
         if (row.serve)
             row.serve(server);
         // Nothing may be left in the working folder, nor in the temporary one.
@@ -296,20 +293,9 @@ const std::vector<Row> kServerRows = {
         Row{"package_without_a_validator", kNotice, "", File(kPackagePath, PackageProgram()),
             {L"NOTICE  update.exe: the answer gives no strong validator", L"starts again from the first byte"}},
         Row{"package_with_a_weak_ETag_only", kNotice, "",
-            [](ScriptServer& s) {
-                ScriptConnection::Response response;
-                response.body = PackageProgram();
-                response.extraHeaders = "ETag: W/\"5e1b\"\r\nAccept-Ranges: bytes\r\n";
-                s.OnResponse(kPackagePath, response);
-            },
+            PackageAnswer(200, "ETag: W/\"5e1b\"\r\nAccept-Ranges: bytes\r\n"),
             {L"NOTICE  update.exe: the answer gives no strong validator"}},
-        Row{"package_without_byte_ranges", kNotice, "",
-            [](ScriptServer& s) {
-                ScriptConnection::Response response;
-                response.body = PackageProgram();
-                response.extraHeaders = "ETag: \"5e1b\"\r\nAccept-Ranges: none\r\n";
-                s.OnResponse(kPackagePath, response);
-            },
+        Row{"package_without_byte_ranges", kNotice, "", PackageAnswer(200, "ETag: \"5e1b\"\r\nAccept-Ranges: none\r\n"),
             {L"NOTICE  update.exe: the answer does not say Accept-Ranges: bytes"}},
         Row{"package_shorter_than_announced", kProblem, "",
             [](ScriptServer& s) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <set>
@@ -527,6 +528,9 @@ TEST_P(DuringDownloadTest, WindowAnswersShowsProgressAndActsOnNoInput)
         PressKey(GetDlgItem(dialog, IDC_LATEST), VK_RETURN); // Enter in a version edit sends OK
         PressKey(GetDlgItem(dialog, IDC_NEWS), VK_ESCAPE);   // Esc there posts WM_CLOSE
     }
+    std::cout << c.name << ": " << answered << " of " << samples << " samples answered within 1 s, progress "
+              << (percents.empty() ? 0 : percents.front()) << " to " << (percents.empty() ? 0 : percents.back())
+              << " %\n";
     EXPECT_TRUE(acted) << "the download ended before the progress reached 30 %";
     EXPECT_EQ(answered, samples) << "the window did not answer at every sample";
     EXPECT_GE(samples, c.closeBox ? 3 : 15);
