@@ -19,8 +19,8 @@ constexpr char kUpdateFinished[] = "アップデートが終了しました";
 constexpr DWORD kProgressPauseMs = 100;
 constexpr int kButtons[] = {IDC_UPDATE, IDC_FULLSCREEN, IDC_WINDOW, IDC_QUIT};
 
-// Input that came while the window took none: a click or key meant for the
-// download's window is not acted on by the window after it.
+// Input still queued when the download ends: a click or key made during it
+// is not acted on after it, by the window or the message box that follows.
 void DropQueuedInput()
 {
     MSG message;
