@@ -22,6 +22,13 @@ constexpr DWORD kChunkSize = 1024;
 // download's reads stay free of that cost.
 constexpr std::chrono::milliseconds kHandleMessagesEvery{50};
 
+// The milliseconds from now until at, 0 once it has passed.
+DWORD MillisecondsUntil(TransferClock::time_point at)
+{
+    const TransferClock::time_point now = TransferClock::now();
+    return now < at ? static_cast<DWORD>((at - now).count()) : 0;
+}
+
 void SetReceiveTimeout(HINTERNET handle)
 {
     DWORD timeout = kReceiveTimeoutMs;
@@ -220,10 +227,7 @@ bool CTransfer::Open(const std::string& url, const ReadLimits& limits, const std
 
 DWORD CTransfer::ClosingWaitMs() const
 {
-    const Clock::time_point now = Clock::now();
-    if (m_stopped || now >= m_waitBound)
-        return 0;
-    return static_cast<DWORD>(std::min(m_waitBound - now, kReceiveTimeout).count());
+    return m_stopped ? 0 : std::min(MillisecondsUntil(m_waitBound), kReceiveTimeoutMs);
 }
 
 bool CTransfer::Send(const std::string& url, const std::string& headers, const HeadBound& headBound)
@@ -267,10 +271,8 @@ bool CTransfer::Send(const std::string& url, const std::string& headers, const H
     SetReceiveTimeout(m_request.Get());
     // A server that sends its head a byte at a time is never silent: the wait
     // for the head ends at the transfer's bound.
-    const Clock::time_point now = Clock::now();
     DWORD error = 0;
-    switch (m_request.Send(headers, now < headBound.at ? static_cast<DWORD>((headBound.at - now).count()) : 0,
-                           &error)) {
+    switch (m_request.Send(headers, MillisecondsUntil(headBound.at), &error)) {
     case CAsyncRequest::Outcome::Done:
         return true;
     case CAsyncRequest::Outcome::TimeUp:
@@ -304,8 +306,7 @@ bool CTransfer::Read(char* buffer, DWORD size, DWORD* read)
     // receive timeout, and the read of that much returns at once. 0 bytes
     // available with success is the end of the body. Each wait ends at the
     // reading's bound at the latest.
-    const Clock::time_point now = Clock::now();
-    const DWORD waitMs = now < m_readUntil ? static_cast<DWORD>((m_readUntil - now).count()) : 0;
+    const DWORD waitMs = MillisecondsUntil(m_waitBound);
     DWORD error = 0;
     CAsyncRequest::Outcome outcome = CAsyncRequest::Outcome::Done;
     if (m_available == 0)
@@ -382,7 +383,7 @@ BodyEnd CTransfer::ReadBody(const std::function<bool(const char* data, DWORD siz
             if (!m_hook->HandleMessages())
                 return end(BodyEnd::Stopped);
         }
-        m_readUntil = m_waitBound = limits.deadline ? *limits.deadline : now + 2 * kReceiveTimeout;
+        m_waitBound = limits.deadline ? *limits.deadline : now + 2 * kReceiveTimeout;
         const auto want = static_cast<DWORD>(std::min<uint64_t>(kChunkSize, length - m_info.bodyBytes));
         DWORD read = 0;
         if (!Read(buffer.data(), want, &read)) {

@@ -124,8 +124,9 @@ private:
     InternetHandle m_connection;
     CAsyncRequest m_request;
     DWORD m_available = 0; // bytes the client holds that are not read yet
-    Clock::time_point m_readUntil; // the bound of the reads of the body
-    Clock::time_point m_waitBound; // of the wait under way, for ClosingWaitMs
+    // The bound of the wait under way: for the head in Open, for each read
+    // in ReadBody; closing a request waits no longer either.
+    Clock::time_point m_waitBound;
     bool m_stopped = false; // the hook asked to stop
     TransferBounds m_ownBounds;
     TransferBounds* m_bounds = &m_ownBounds; // the download's, or m_ownBounds
