@@ -127,8 +127,8 @@ bool CheckTransfer(const char* file, const TransferInfo& fetch, const char* cons
         break;
     case TransferError::Stopped:
         // The checker's transfers have no wait hook that could stop them.
-        AddWarning(warnings, Severity::Problem, file, std::string("the transfer was stopped before its answer came; ") + consequence,
-            "run the checker again");
+        AddWarning(warnings, Severity::Problem, file,
+            std::string("the transfer was stopped before its answer came; ") + consequence, "run the checker again");
         break;
     }
     return false;

@@ -10,6 +10,17 @@
 
 namespace {
 
+// The outcome of a transfer that the download's floor or the player ended
+// before its answer came, if one did.
+std::optional<DownloadOutcome> EndedBeforeAnswer(const TransferInfo& info)
+{
+    if (info.error == TransferError::TooSlow)
+        return DownloadOutcome::TooSlow;
+    if (info.error == TransferError::Stopped)
+        return DownloadOutcome::Stopped;
+    return std::nullopt;
+}
+
 // The body of a signature file into signature, or the outcome that stops the
 // download: the file cannot be fetched, is not a plain answer, or does not
 // arrive whole within the size of any signature.
@@ -19,10 +30,8 @@ std::optional<DownloadOutcome> FetchSignature(const std::string& url, CWaitHook*
     CTransfer transfer(hook);
     bool opened = transfer.Open(url, limits);
     info = transfer.Info();
-    if (info.error == TransferError::TooSlow)
-        return DownloadOutcome::TooSlow;
-    if (info.error == TransferError::Stopped)
-        return DownloadOutcome::Stopped;
+    if (std::optional<DownloadOutcome> ended = EndedBeforeAnswer(info))
+        return ended;
     if (!opened)
         return DownloadOutcome::SignatureMissing;
     if (DownloadAnswerFault(info) != AnswerFault::None)
@@ -49,10 +58,8 @@ std::optional<DownloadOutcome> FetchSignature(const std::string& url, CWaitHook*
 // first answer, or a 200 to a request for the rest.
 std::optional<DownloadOutcome> WholeAnswerFault(const TransferInfo& info, bool opened, bool signed_)
 {
-    if (info.error == TransferError::TooSlow)
-        return DownloadOutcome::TooSlow;
-    if (info.error == TransferError::Stopped)
-        return DownloadOutcome::Stopped;
+    if (std::optional<DownloadOutcome> ended = EndedBeforeAnswer(info))
+        return ended;
     if (!opened)
         return DownloadOutcome::TransferFailed;
     if (DownloadAnswerFault(info) != AnswerFault::None)
@@ -145,10 +152,8 @@ DownloadOutcome CDownloadJob::Download(PackageDownload& download)
         transfer = std::make_unique<CTransfer>(m_waitHook);
         opened = transfer->Open(url, limits, ResumeHeaders(download.received, *validator));
         download.lastRange = transfer->Info();
-        if (download.lastRange.error == TransferError::TooSlow)
-            return DownloadOutcome::TooSlow;
-        if (download.lastRange.error == TransferError::Stopped)
-            return DownloadOutcome::Stopped;
+        if (std::optional<DownloadOutcome> ended = EndedBeforeAnswer(download.lastRange))
+            return *ended;
         if (!opened && download.lastRange.status == 0)
             return DownloadOutcome::Incomplete;
         switch (opened ? JudgeRangeAnswer(download.lastRange, download.received, *total, download.transfer.etags)
