@@ -132,54 +132,52 @@ bool ParseContentRange(std::string_view text, uint64_t& first, uint64_t& last, u
     return true;
 }
 
+// "Sun, 06 Nov 1994 08:49:37 GMT" (names kDays, separator " ", four year
+// digits) or "Sunday, 06-Nov-94 08:49:37 GMT" (kLongDays, "-", two).
+std::optional<int64_t> DayFirstDate(std::string_view text, const std::array<std::string_view, 7>& dayNames,
+                                    std::string_view separator, size_t yearDigits)
+{
+    Reader r(text);
+    r.OneOf(dayNames);
+    r.Literal(", ");
+    const int day = r.Number(2);
+    r.Literal(separator);
+    const int month = r.OneOf(kMonths);
+    r.Literal(separator);
+    int year = r.Number(yearDigits);
+    r.Literal(" ");
+    int hour = 0, minute = 0, second = 0;
+    Time(r, hour, minute, second);
+    r.Literal(" GMT");
+    if (!r.AtEnd())
+        return std::nullopt;
+    if (yearDigits == 2)
+        year += year < 70 ? 2000 : 1900;
+    return Seconds(year, month, day, hour, minute, second);
+}
+
 } // namespace
 
 std::optional<int64_t> ParseHttpDate(std::string_view text)
 {
-    int day = 0, month = 0, year = 0, hour = 0, minute = 0, second = 0;
-    // IMF-fixdate, the form every server should send.
-    {
-        Reader r(text);
-        r.OneOf(kDays);
-        r.Literal(", ");
-        day = r.Number(2);
-        r.Literal(" ");
-        month = r.OneOf(kMonths);
-        r.Literal(" ");
-        year = r.Number(4);
-        r.Literal(" ");
-        Time(r, hour, minute, second);
-        r.Literal(" GMT");
-        if (r.AtEnd())
-            return Seconds(year, month, day, hour, minute, second);
-    }
-    // RFC 850, with a two-digit year: 70 to 99 are the 1900s.
-    {
-        Reader r(text);
-        r.OneOf(kLongDays);
-        r.Literal(", ");
-        day = r.Number(2);
-        r.Literal("-");
-        month = r.OneOf(kMonths);
-        r.Literal("-");
-        year = r.Number(2);
-        r.Literal(" ");
-        Time(r, hour, minute, second);
-        r.Literal(" GMT");
-        if (r.AtEnd())
-            return Seconds(year + (year < 70 ? 2000 : 1900), month, day, hour, minute, second);
-    }
+    // IMF-fixdate, the form every server should send; then RFC 850, with a
+    // two-digit year: 70 to 99 are the 1900s.
+    if (std::optional<int64_t> seconds = DayFirstDate(text, kDays, " ", 4))
+        return seconds;
+    if (std::optional<int64_t> seconds = DayFirstDate(text, kLongDays, "-", 2))
+        return seconds;
     // asctime.
     Reader r(text);
     r.OneOf(kDays);
     r.Literal(" ");
-    month = r.OneOf(kMonths);
+    const int month = r.OneOf(kMonths);
     r.Literal(" ");
-    day = r.Number(2, true);
+    const int day = r.Number(2, true);
     r.Literal(" ");
+    int hour = 0, minute = 0, second = 0;
     Time(r, hour, minute, second);
     r.Literal(" ");
-    year = r.Number(4);
+    const int year = r.Number(4);
     if (r.AtEnd())
         return Seconds(year, month, day, hour, minute, second);
     return std::nullopt;
